@@ -1,0 +1,310 @@
+#include "ChannelFactory.h"
+
+#include "Protocol.h"
+
+#include <QCborArray>
+#include <QHash>
+
+namespace cacheclient {
+
+namespace key = protocol::key;
+namespace op = protocol::op;
+
+void throwIfError(const QCborMap& reply)
+{
+    const QCborValue error = reply.value(key::Error);
+    if (error.isUndefined())
+        return;
+    const QCborMap map = error.toMap();
+    throw CacheError(static_cast<int>(map.value(key::Number).toInteger(ClientError::BadReply)),
+                     map.value(key::Text).toString());
+}
+
+namespace {
+
+QCborArray toArray(const QStringList& texts)
+{
+    QCborArray array;
+    for (const QString& text : texts)
+        array.append(text);
+    return array;
+}
+
+QStringList toStrings(const QCborValue& value)
+{
+    QStringList texts;
+    const QCborArray array = value.toArray();
+    texts.reserve(array.size());
+    for (const QCborValue& item : array)
+        texts.append(item.toString());
+    return texts;
+}
+
+void requireOpen(const std::shared_ptr<Channel>& channel)
+{
+    if (!channel->isOpen())
+        throw CacheError(ClientError::NotConnected, QStringLiteral("Keine Verbindung zum Server"));
+}
+
+class ChannelObject : public CacheObject
+{
+public:
+    ChannelObject(std::shared_ptr<Channel> channel, QString className, QString id, const QCborMap& props)
+        : m_channel(std::move(channel)), m_className(std::move(className)), m_id(std::move(id))
+    {
+        for (auto it = props.constBegin(); it != props.constEnd(); ++it) {
+            m_names << it.key().toString();
+            m_props.insert(it.key().toString().toUpper(), it.value().toString());
+        }
+    }
+
+    QStringList propertyNames() const override { return m_names; }
+
+    QString className() const override { return m_className; }
+    QString id() const override { return m_id; }
+
+    QString property(const QString& name) const override
+    {
+        checkOpen();
+        const auto it = m_props.constFind(name.toUpper());
+        if (it == m_props.constEnd())
+            throw CacheError(ClientError::NoSuchProperty,
+                             QStringLiteral("Eigenschaft %1 gibt es in %2 nicht").arg(name, m_className));
+        return *it;
+    }
+
+    QString call(const QString& method, QStringList& args) override
+    {
+        checkOpen();
+        requireOpen(m_channel);
+        QCborMap request;
+        request.insert(key::Op, op::Call);
+        request.insert(key::Class, m_className);
+        request.insert(key::Name, method);
+        request.insert(key::Args, toArray(args));
+        const QCborMap reply = m_channel->request(request);
+        const QStringList changed = toStrings(reply.value(key::Args));
+        for (qsizetype i = 0; i < args.size() && i < changed.size(); ++i)
+            args[i] = changed.at(i);
+        return reply.value(key::Ret).toString();
+    }
+
+    void close() override { m_closed = true; }
+
+private:
+    void checkOpen() const
+    {
+        if (m_closed)
+            throw CacheError(ClientError::Closed, QStringLiteral("Objekt %1 ist geschlossen").arg(m_className));
+    }
+
+    std::shared_ptr<Channel> m_channel;
+    QString m_className;
+    QString m_id;
+    QStringList m_names;
+    QHash<QString, QString> m_props;
+    bool m_closed = false;
+};
+
+class ChannelResultSet : public ResultSet
+{
+public:
+    static constexpr int FirstBatch = 128;
+    static constexpr int LargestBatch = 4096;
+
+    ChannelResultSet(std::shared_ptr<Channel> channel, const QCborMap& meta)
+        : m_channel(std::move(channel)), m_handle(meta.value(key::Handle).toInteger()),
+          m_params(toStrings(meta.value(key::Params))), m_columns(toStrings(meta.value(key::Columns))),
+          m_keyColumn(static_cast<int>(meta.value(key::KeyColumn).toInteger()))
+    {
+    }
+
+    ~ChannelResultSet() override
+    {
+        try {
+            close();
+        } catch (...) {
+        }
+    }
+
+    void execute(const QStringList& args) override
+    {
+        checkOpen();
+        if (args.size() > MaxArguments)
+            throw CacheError(ClientError::BadArgument,
+                             QStringLiteral("Höchstens %1 Argumente, nicht %2").arg(MaxArguments).arg(args.size()));
+        requireOpen(m_channel);
+        QCborMap request;
+        request.insert(key::Op, op::Execute);
+        request.insert(key::Handle, m_handle);
+        request.insert(key::Args, toArray(args));
+        m_batch = FirstBatch;
+        request.insert(key::Batch, m_batch);
+        m_rows.clear();
+        m_position = -1;
+        m_end = true;
+        take(m_channel->request(request));
+    }
+
+    bool next() override
+    {
+        checkOpen();
+        if (m_position + 1 >= m_rows.size()) {
+            if (m_end) {
+                m_rows.clear();
+                m_position = -1;
+                return false;
+            }
+            fetch();
+            if (m_rows.isEmpty()) {
+                return false;
+            }
+        }
+        ++m_position;
+        return true;
+    }
+
+    int columnCount() const override { return static_cast<int>(m_columns.size()); }
+
+    QString columnValue(int column) const override
+    {
+        checkOpen();
+        if (m_position < 0 || m_position >= m_rows.size())
+            throw CacheError(ClientError::BadArgument, QStringLiteral("Keine aktuelle Zeile"));
+        checkColumn(column);
+        const QStringList& row = m_rows.at(m_position);
+        return column <= row.size() ? row.at(column - 1) : QString();
+    }
+
+    QString columnName(int column) const override
+    {
+        checkColumn(column);
+        return m_columns.at(column - 1);
+    }
+
+    int parameterCount() const override { return static_cast<int>(m_params.size()); }
+
+    QString parameterName(int parameter) const override
+    {
+        if (parameter < 1 || parameter > m_params.size())
+            throw CacheError(ClientError::BadArgument, QStringLiteral("Parameter %1 gibt es nicht").arg(parameter));
+        return m_params.at(parameter - 1);
+    }
+
+    int keyColumn() const override { return m_keyColumn; }
+
+    void close() override
+    {
+        if (m_closed)
+            return;
+        m_closed = true;
+        if (m_channel->isOpen()) {
+            QCborMap request;
+            request.insert(key::Op, op::CloseQuery);
+            request.insert(key::Handle, m_handle);
+            m_channel->post(request);
+        }
+    }
+
+private:
+    void checkOpen() const
+    {
+        if (m_closed)
+            throw CacheError(ClientError::Closed, QStringLiteral("Abfrage ist geschlossen"));
+    }
+
+    void checkColumn(int column) const
+    {
+        if (column < 1 || column > m_columns.size())
+            throw CacheError(ClientError::BadArgument, QStringLiteral("Spalte %1 gibt es nicht").arg(column));
+    }
+
+    void fetch()
+    {
+        requireOpen(m_channel);
+        m_batch = qMin(m_batch * 2, LargestBatch);
+        QCborMap request;
+        request.insert(key::Op, op::Fetch);
+        request.insert(key::Handle, m_handle);
+        request.insert(key::Batch, m_batch);
+        m_rows.clear();
+        m_position = -1;
+        take(m_channel->request(request));
+    }
+
+    void take(const QCborMap& reply)
+    {
+        const QCborArray rows = reply.value(key::Rows).toArray();
+        m_rows.reserve(rows.size());
+        for (const QCborValue& row : rows)
+            m_rows.append(toStrings(row));
+        m_end = reply.value(key::End).toBool(true);
+    }
+
+    std::shared_ptr<Channel> m_channel;
+    qint64 m_handle;
+    QStringList m_params;
+    QStringList m_columns;
+    int m_keyColumn;
+    QList<QStringList> m_rows;
+    qsizetype m_position = -1;
+    int m_batch = FirstBatch;
+    bool m_end = true;
+    bool m_closed = false;
+};
+
+} // namespace
+
+ChannelFactory::ChannelFactory(std::shared_ptr<Channel> channel) : m_channel(std::move(channel)) {}
+
+ChannelFactory::~ChannelFactory() = default;
+
+bool ChannelFactory::connect(QString& connectString)
+{
+    const auto target = parseConnectString(connectString);
+    if (!target)
+        return false;
+    if (m_channel->isOpen())
+        m_channel->close();
+    return m_channel->open(*target);
+}
+
+bool ChannelFactory::isConnected() const
+{
+    return m_channel->isOpen();
+}
+
+void ChannelFactory::disconnect()
+{
+    m_channel->close();
+}
+
+std::unique_ptr<CacheObject> ChannelFactory::openId(const QString& className, const QString& id)
+{
+    requireOpen(m_channel);
+    QCborMap request;
+    request.insert(key::Op, op::Open);
+    request.insert(key::Class, className);
+    request.insert(key::ObjectId, id);
+    const QCborMap reply = m_channel->request(request);
+    return std::make_unique<ChannelObject>(m_channel, reply.value(key::Class).toString(), id,
+                                           reply.value(key::Props).toMap());
+}
+
+std::unique_ptr<CacheObject> ChannelFactory::classObject(const QString& className)
+{
+    requireOpen(m_channel);
+    return std::make_unique<ChannelObject>(m_channel, className, QString(), QCborMap());
+}
+
+std::unique_ptr<ResultSet> ChannelFactory::resultSet(const QString& className, const QString& queryName)
+{
+    requireOpen(m_channel);
+    QCborMap request;
+    request.insert(key::Op, op::Query);
+    request.insert(key::Class, className);
+    request.insert(key::Name, queryName);
+    return std::make_unique<ChannelResultSet>(m_channel, m_channel->request(request));
+}
+
+} // namespace cacheclient

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCborMap>
+#include <QString>
+
+// Framing and field names of the client/server link; docs/protocol.md describes it.
+namespace cacheclient::protocol {
+
+constexpr int Version = 1;
+constexpr qsizetype HeaderSize = 4;
+// Requests are small; replies may carry a batch of rows.
+constexpr qsizetype MaxRequestFrame = 1 << 20;
+constexpr qsizetype MaxReplyFrame = 64 << 20;
+
+// Field and operation names.
+namespace key {
+inline const QString Op = QStringLiteral("op");
+inline const QString Id = QStringLiteral("id");
+inline const QString Version = QStringLiteral("version");
+inline const QString Peer = QStringLiteral("peer");
+inline const QString Class = QStringLiteral("class");
+inline const QString ObjectId = QStringLiteral("oid");
+inline const QString Name = QStringLiteral("name");
+inline const QString Args = QStringLiteral("args");
+inline const QString Props = QStringLiteral("props");
+inline const QString Ret = QStringLiteral("ret");
+inline const QString Handle = QStringLiteral("rs");
+inline const QString Params = QStringLiteral("params");
+inline const QString Columns = QStringLiteral("columns");
+inline const QString KeyColumn = QStringLiteral("key");
+inline const QString Batch = QStringLiteral("batch");
+inline const QString Rows = QStringLiteral("rows");
+inline const QString End = QStringLiteral("end");
+inline const QString Error = QStringLiteral("error");
+inline const QString Number = QStringLiteral("number");
+inline const QString Text = QStringLiteral("text");
+} // namespace key
+
+namespace op {
+inline const QString Hello = QStringLiteral("hello");
+inline const QString Open = QStringLiteral("open");
+inline const QString Call = QStringLiteral("call");
+inline const QString Query = QStringLiteral("query");
+inline const QString Execute = QStringLiteral("execute");
+inline const QString Fetch = QStringLiteral("fetch");
+inline const QString CloseQuery = QStringLiteral("closequery");
+} // namespace op
+
+// Numbers of protocol errors; a server sends them before it closes a connection.
+namespace error {
+constexpr int BadFrame = 9001;
+constexpr int FrameTooLarge = 9002;
+constexpr int UnknownOperation = 9003;
+constexpr int BadVersion = 9004;
+constexpr int Truncated = 9005;
+} // namespace error
+
+QByteArray encodeFrame(const QCborMap& message);
+
+// Accumulates bytes from a stream and cuts them into frames. Every frame is untrusted:
+// a declared size above the limit or a payload that is not one CBOR map is an error,
+// after which the reader stays failed.
+class FrameReader
+{
+public:
+    explicit FrameReader(qsizetype maxFrame) : m_maxFrame(maxFrame) {}
+
+    enum class Status { NeedMore, Frame, Error };
+
+    void append(const QByteArray& bytes) { m_buffer.append(bytes); }
+    Status next(QCborMap& message);
+    // Bytes of an incomplete frame are waiting.
+    bool midFrame() const { return !m_buffer.isEmpty(); }
+    const QString& errorText() const { return m_error; }
+    int errorNumber() const { return m_errorNumber; }
+
+private:
+    Status fail(int number, const QString& text);
+
+    qsizetype m_maxFrame;
+    QByteArray m_buffer;
+    QString m_error;
+    int m_errorNumber = 0;
+};
+
+QCborMap errorReply(qint64 id, int number, const QString& text);
+
+} // namespace cacheclient::protocol

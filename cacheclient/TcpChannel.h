@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Channel.h"
+#include "Protocol.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QTcpSocket>
+
+namespace cacheclient {
+
+// The network link. While it waits for the server it runs a local event loop, so the
+// windows keep painting and reacting; a request made from inside such a wait (a handler
+// that ran meanwhile) is matched to its own reply by id.
+class TcpChannel : public QObject, public Channel
+{
+    Q_OBJECT
+
+public:
+    explicit TcpChannel(QObject* parent = nullptr);
+    ~TcpChannel() override;
+
+    bool open(const ConnectTarget& target) override;
+    bool isOpen() const override;
+    void close() override;
+    QCborMap request(QCborMap message) override;
+    void post(QCborMap message) override;
+
+    void setTimeouts(int connectMs, int replyMs);
+
+signals:
+    void frameArrived();
+
+private:
+    qint64 send(QCborMap& message);
+    QCborMap waitFor(qint64 id);
+    void readFrames();
+    [[noreturn]] void fail(int number, const QString& text);
+
+    QTcpSocket* m_socket = nullptr;
+    protocol::FrameReader m_reader{protocol::MaxReplyFrame};
+    QHash<qint64, QCborMap> m_replies;
+    QSet<qint64> m_discard;
+    qint64 m_nextId = 1;
+    int m_connectMs = 5000;
+    int m_replyMs = 120000;
+    QString m_failure;
+};
+
+} // namespace cacheclient

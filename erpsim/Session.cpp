@@ -1,0 +1,564 @@
+#include "Session.h"
+
+#include "Catalog.h"
+#include "ErpText.h"
+#include "ServerErrors.h"
+#include "Trace.h"
+#include "cacheclient/Factory.h"
+#include "cacheclient/Protocol.h"
+
+#include <QCborArray>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace erpsim {
+
+namespace key = cacheclient::protocol::key;
+namespace op = cacheclient::protocol::op;
+namespace perr = cacheclient::protocol::error;
+
+// A query whose cursor stays open between fetches.
+class OpenQuery
+{
+public:
+    explicit OpenQuery(const QueryDef* def) : def(def) {}
+    const QueryDef* def;
+    std::unique_ptr<QSqlQuery> cursor;
+    bool end = true;
+};
+
+namespace {
+
+// A request that breaks the protocol ends the connection.
+struct ProtocolViolation
+{
+    int number;
+    QString text;
+};
+
+QString requireText(const QCborMap& request, const QString& field)
+{
+    const QCborValue value = request.value(field);
+    if (!value.isString())
+        throw ProtocolViolation{perr::BadFrame, QStringLiteral("Feld \"%1\" muss ein Text sein").arg(field)};
+    return value.toString();
+}
+
+qint64 requireInteger(const QCborMap& request, const QString& field, qint64 min, qint64 max)
+{
+    const QCborValue value = request.value(field);
+    if (!value.isInteger() || value.toInteger() < min || value.toInteger() > max)
+        throw ProtocolViolation{perr::BadFrame,
+                                QStringLiteral("Feld \"%1\" muss eine Zahl von %2 bis %3 sein").arg(field).arg(min).arg(max)};
+    return value.toInteger();
+}
+
+QStringList requireTexts(const QCborMap& request, const QString& field, qsizetype max)
+{
+    const QCborValue value = request.value(field);
+    if (value.isUndefined())
+        return {};
+    if (!value.isArray() || value.toArray().size() > max)
+        throw ProtocolViolation{perr::BadFrame,
+                                QStringLiteral("Feld \"%1\" muss eine Liste von höchstens %2 Texten sein").arg(field).arg(max)};
+    QStringList texts;
+    for (const QCborValue& item : value.toArray()) {
+        if (!item.isString())
+            throw ProtocolViolation{perr::BadFrame, QStringLiteral("Feld \"%1\" enthält etwas anderes als Text").arg(field)};
+        texts << item.toString();
+    }
+    return texts;
+}
+
+QCborArray toArray(const QStringList& texts)
+{
+    QCborArray array;
+    for (const QString& t : texts)
+        array.append(t);
+    return array;
+}
+
+QString text(const QVariant& value)
+{
+    return value.isNull() ? QString() : value.toString();
+}
+
+bool equalsIgnoreCase(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+Session::Session(const QString& databasePath, Trace* trace, int connectionNumber)
+    : m_storage(databasePath), m_trace(trace), m_connection(connectionNumber), m_m(*this)
+{
+}
+
+Session::~Session()
+{
+    m_queries.clear();
+}
+
+Session::Reply Session::handle(const QCborMap& request)
+{
+    const QCborValue idValue = request.value(key::Id);
+    const qint64 id = idValue.isInteger() ? idValue.toInteger() : 0;
+    try {
+        if (id <= 0)
+            throw ProtocolViolation{perr::BadFrame, QStringLiteral("Anfrage ohne gültige Nummer")};
+        const QString operation = requireText(request, key::Op);
+        traceRequest(operation, request);
+        if (!m_greeted) {
+            if (operation != op::Hello)
+                throw ProtocolViolation{perr::BadFrame, QStringLiteral("Die erste Anfrage muss \"hello\" sein")};
+            if (request.value(key::Version).toInteger(-1) != cacheclient::protocol::Version)
+                throw ProtocolViolation{perr::BadVersion,
+                                        QStringLiteral("Protokollversion %1 wird nicht unterstützt (Server: %2)")
+                                            .arg(request.value(key::Version).toInteger(-1))
+                                            .arg(cacheclient::protocol::Version)};
+            m_greeted = true;
+            QCborMap reply;
+            reply.insert(key::Id, id);
+            reply.insert(key::Version, cacheclient::protocol::Version);
+            reply.insert(key::Peer, QStringLiteral("velmor-erpd"));
+            return {reply, false};
+        }
+        return {dispatch(operation, request, id), false};
+    } catch (const ProtocolViolation& violation) {
+        return {cacheclient::protocol::errorReply(id, violation.number, violation.text), true};
+    } catch (const cacheclient::CacheError& error) {
+        return {cacheclient::protocol::errorReply(id, error.number(), error.description()), false};
+    }
+}
+
+void Session::traceRequest(const QString& operation, const QCborMap& request)
+{
+    if (!m_trace)
+        return;
+    QJsonObject entry;
+    entry.insert("conn", m_connection);
+    entry.insert("op", operation);
+    QString className = request.value(key::Class).toString();
+    QString name = request.value(key::Name).toString();
+    if (operation == op::Open)
+        name = request.value(key::ObjectId).toString();
+    if (operation == op::Execute || operation == op::Fetch || operation == op::CloseQuery) {
+        const auto it = m_queries.constFind(request.value(key::Handle).toInteger());
+        if (it != m_queries.constEnd()) {
+            className = (*it)->def->className;
+            name = (*it)->def->name;
+        }
+    }
+    entry.insert("class", className);
+    entry.insert("name", name);
+    QJsonArray args;
+    for (const QCborValue& a : request.value(key::Args).toArray())
+        args.append(a.toString());
+    entry.insert("args", args);
+    m_trace->write(entry);
+}
+
+QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qint64 id)
+{
+    QCborMap reply;
+    if (operation == op::Open) {
+        reply = open(requireText(request, key::Class), requireText(request, key::ObjectId));
+    } else if (operation == op::Call) {
+        QStringList args = requireTexts(request, key::Args, MaxCallArguments);
+        reply = call(requireText(request, key::Class), requireText(request, key::Name), args);
+    } else if (operation == op::Query) {
+        reply = prepare(requireText(request, key::Class), requireText(request, key::Name));
+    } else if (operation == op::Execute) {
+        const qint64 handle = requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max());
+        reply = execute(handle, requireTexts(request, key::Args, cacheclient::ResultSet::MaxArguments),
+                        static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)));
+    } else if (operation == op::Fetch) {
+        const qint64 handle = requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max());
+        reply = fetch(handle, static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)));
+    } else if (operation == op::CloseQuery) {
+        closeQuery(requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max()));
+    } else if (operation == op::Hello) {
+        throw ProtocolViolation{perr::BadFrame, QStringLiteral("\"hello\" nur einmal je Verbindung")};
+    } else {
+        throw ProtocolViolation{perr::UnknownOperation, QStringLiteral("Unbekannte Operation \"%1\"").arg(operation)};
+    }
+    reply.insert(key::Id, id);
+    return reply;
+}
+
+QCborMap Session::open(const QString& className, const QString& id)
+{
+    const StoredClass* cls = Catalog::findClass(className);
+    if (!cls) {
+        if (Catalog::classExists(className))
+            throw serverError(ServerError::NotFound,
+                              QStringLiteral("Klasse %1 hat keine gespeicherten Objekte").arg(className));
+        throw serverError(ServerError::NoSuchClass, QStringLiteral("Klasse %1 existiert nicht").arg(className));
+    }
+    auto notFound = [&] {
+        return serverError(ServerError::NotFound, QStringLiteral("Objekt %1 mit Id \"%2\" nicht gefunden").arg(className, id));
+    };
+    const QStringList pieces = id.split(QStringLiteral("||"));
+    if (pieces.size() != cls->key.size())
+        throw notFound();
+
+    QStringList columns;
+    for (const auto& prop : cls->properties)
+        columns << prop.second;
+    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE ").arg(columns.join(", "), cls->table);
+    QVariantList binds;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const auto& part = cls->key.at(i);
+        if (i)
+            sql += QStringLiteral(" AND ");
+        sql += part.column + QStringLiteral(" = ?");
+        if (part.numeric) {
+            bool ok = false;
+            const qint64 value = pieces.at(i).trimmed().toLongLong(&ok);
+            if (!ok)
+                throw notFound();
+            binds << value;
+        } else {
+            binds << pieces.at(i);
+        }
+    }
+    QSqlQuery query(m_storage.db());
+    query.prepare(sql + QStringLiteral(" LIMIT 1"));
+    for (const QVariant& b : binds)
+        query.addBindValue(b);
+    if (!query.exec())
+        throw serverError(ServerError::Storage, query.lastError().text());
+    if (!query.next())
+        throw notFound();
+    QCborMap props;
+    for (int i = 0; i < cls->properties.size(); ++i)
+        props.insert(cls->properties.at(i).first, text(query.value(i)));
+    QCborMap reply;
+    reply.insert(key::Class, cls->name);
+    reply.insert(key::Props, props);
+    return reply;
+}
+
+QCborMap Session::call(const QString& className, const QString& method, QStringList& args)
+{
+    if (!Catalog::classExists(className))
+        throw serverError(ServerError::NoSuchClass, QStringLiteral("Klasse %1 existiert nicht").arg(className));
+    auto requireCount = [&](qsizetype count) {
+        if (args.size() != count)
+            throw serverError(ServerError::WrongArgumentCount, QStringLiteral("%1.%2 erwartet %3 Argumente, nicht %4")
+                                                                  .arg(className, method)
+                                                                  .arg(count)
+                                                                  .arg(args.size()));
+    };
+    QString ret;
+    bool known = false;
+    if (className == QLatin1String("XR.Windows") && equalsIgnoreCase(method, QStringLiteral("Xecute"))) {
+        requireCount(1);
+        ret = m_m.execute(args.at(0));
+        known = true;
+    } else if (className == QLatin1String("AR.Dokumente") && equalsIgnoreCase(method, QStringLiteral("SetDokument"))) {
+        requireCount(9);
+        ret = setDokument(args);
+        known = true;
+    } else if (const StoredClass* cls = Catalog::findClass(className)) {
+        // <Property>LogicalToODBC / <Property>LogicalToDisplay: the stored 7-bit form as display text.
+        for (const char* suffix : {"LogicalToODBC", "LogicalToDisplay"}) {
+            const QLatin1String ending(suffix);
+            if (!method.endsWith(ending, Qt::CaseInsensitive))
+                continue;
+            const QString property = method.left(method.size() - ending.size());
+            for (const auto& prop : cls->properties) {
+                if (equalsIgnoreCase(prop.first, property)) {
+                    requireCount(1);
+                    ret = erpToDisplay(args.at(0));
+                    known = true;
+                }
+            }
+        }
+    }
+    if (!known)
+        throw serverError(ServerError::NoSuchMethod,
+                          QStringLiteral("Methode %1 gibt es in Klasse %2 nicht").arg(method, className));
+    QCborMap reply;
+    reply.insert(key::Ret, ret);
+    reply.insert(key::Args, toArray(args));
+    return reply;
+}
+
+QString Session::setDokument(const QStringList& args)
+{
+    QSqlQuery query(m_storage.db());
+    query.prepare(QStringLiteral("INSERT INTO dokument(empfangen, arg1, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9)"
+                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    for (const QString& a : args)
+        query.addBindValue(a);
+    // Autocommit with synchronous=FULL: the row is on disk when exec returns.
+    if (!query.exec())
+        throw serverError(ServerError::Storage,
+                          QStringLiteral("Dokument nicht gespeichert: %1").arg(query.lastError().text()));
+    return text(query.lastInsertId());
+}
+
+QCborMap Session::prepare(const QString& className, const QString& queryName)
+{
+    if (!Catalog::classExists(className))
+        throw serverError(ServerError::NoSuchClass, QStringLiteral("Klasse %1 existiert nicht").arg(className));
+    const QueryDef* def = Catalog::findQuery(className, queryName);
+    if (!def)
+        throw serverError(ServerError::NoSuchQuery,
+                          QStringLiteral("Abfrage %1 gibt es in Klasse %2 nicht").arg(queryName, className));
+    if (m_queries.size() >= MaxOpenQueries)
+        throw serverError(ServerError::BadArgument,
+                          QStringLiteral("Zu viele offene Abfragen (höchstens %1)").arg(MaxOpenQueries));
+    const qint64 handle = m_nextHandle++;
+    m_queries.insert(handle, std::make_shared<OpenQuery>(def));
+    QCborMap reply;
+    reply.insert(key::Handle, handle);
+    reply.insert(key::Params, toArray(def->params));
+    reply.insert(key::Columns, toArray(def->columns));
+    reply.insert(key::KeyColumn, def->keyColumn);
+    return reply;
+}
+
+QCborMap Session::execute(qint64 handle, QStringList args, int batch)
+{
+    const auto it = m_queries.constFind(handle);
+    if (it == m_queries.constEnd())
+        throw serverError(ServerError::NoSuchResultSet, QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
+    OpenQuery& q = **it;
+    q.cursor.reset();
+    q.end = true;
+    const qsizetype expected = q.def->params.size();
+    for (qsizetype i = expected; i < args.size(); ++i)
+        if (!args.at(i).isEmpty())
+            throw serverError(ServerError::WrongArgumentCount,
+                              QStringLiteral("Abfrage %1 hat %2 Parameter, Argument %3 ist zu viel")
+                                  .arg(q.def->name)
+                                  .arg(expected)
+                                  .arg(i + 1));
+    while (args.size() < expected)
+        args << QString();
+    args = args.mid(0, expected);
+    const QueryPlan plan = q.def->plan(args);
+    auto cursor = std::make_unique<QSqlQuery>(m_storage.db());
+    cursor->setForwardOnly(true);
+    if (!cursor->prepare(plan.sql))
+        throw serverError(ServerError::Storage, cursor->lastError().text());
+    for (const QVariant& b : plan.binds)
+        cursor->addBindValue(b);
+    if (!cursor->exec())
+        throw serverError(ServerError::Storage, cursor->lastError().text());
+    q.cursor = std::move(cursor);
+    q.end = false;
+    return fetch(handle, batch);
+}
+
+QCborMap Session::fetch(qint64 handle, int batch)
+{
+    const auto it = m_queries.constFind(handle);
+    if (it == m_queries.constEnd())
+        throw serverError(ServerError::NoSuchResultSet, QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
+    OpenQuery& q = **it;
+    QCborArray rows;
+    if (!q.end && q.cursor) {
+        const int columns = static_cast<int>(q.def->columns.size());
+        while (rows.size() < batch) {
+            if (!q.cursor->next()) {
+                q.end = true;
+                q.cursor.reset();
+                break;
+            }
+            QCborArray row;
+            for (int c = 0; c < columns; ++c)
+                row.append(text(q.cursor->value(c)));
+            rows.append(row);
+        }
+    }
+    QCborMap reply;
+    reply.insert(key::Rows, rows);
+    reply.insert(key::End, q.end);
+    return reply;
+}
+
+void Session::closeQuery(qint64 handle)
+{
+    m_queries.remove(handle);
+}
+
+// ---- M environment -------------------------------------------------------------------
+
+std::optional<QString> Session::global(const QString& name, const QStringList& subscripts)
+{
+    if (name == QLatin1String("B") && subscripts.size() == 4 && subscripts.at(3) == QLatin1String("1")) {
+        // Account master record: search key, name, postcode, street, town, pieces at %.
+        QSqlQuery query(m_storage.db());
+        query.prepare(QStringLiteral("SELECT kbez, name, plz, strasse, ort FROM konto"
+                                     " WHERE firma = ? AND kreis = ? AND nr = ?"));
+        query.addBindValue(subscripts.at(0).toLongLong());
+        query.addBindValue(subscripts.at(1));
+        bool ok = false;
+        query.addBindValue(subscripts.at(2).toLongLong(&ok));
+        if (!ok || !query.exec() || !query.next())
+            return std::nullopt;
+        QStringList pieces;
+        for (int i = 0; i < 5; ++i)
+            pieces << text(query.value(i));
+        return pieces.join(u'^');
+    }
+    QSqlQuery query(m_storage.db());
+    query.prepare(QStringLiteral("SELECT value FROM global WHERE ref = ?"));
+    query.addBindValue(QStringLiteral("^%1(%2)").arg(name, subscripts.join(u',')));
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return text(query.value(0));
+}
+
+QString Session::extrinsic(const QString& label, const QString& routine, const QStringList& args)
+{
+    if (label == QLatin1String("ASCIANSI") && routine == QLatin1String("%UML")) {
+        if (args.size() != 1)
+            throw serverError(ServerError::MError, QStringLiteral("M-Fehler <PARAMETER> $$ASCIANSI^%UML"));
+        return erpToDisplay(args.at(0));
+    }
+    throw serverError(ServerError::MError, QStringLiteral("M-Fehler <NOROUTINE> $$%1^%2").arg(label, routine));
+}
+
+namespace {
+const QChar ItemSeparator(0xFF);
+const QChar FieldSeparator(u'`');
+
+qint64 mNumber(const QString& value, const QString& what)
+{
+    bool ok = false;
+    const qint64 n = value.trimmed().toLongLong(&ok);
+    if (!ok)
+        throw serverError(ServerError::MError,
+                          QStringLiteral("M-Fehler <PARAMETER> %1 \"%2\" ist keine Zahl").arg(what, value));
+    return n;
+}
+} // namespace
+
+QString Session::doRoutine(const QString& label, const QString& routine, const QStringList& args)
+{
+    auto requireCount = [&](qsizetype count) {
+        if (args.size() != count)
+            throw serverError(ServerError::MError, QStringLiteral("M-Fehler <PARAMETER> %1^%2 erwartet %3 Argumente, nicht %4")
+                                                       .arg(label, routine)
+                                                       .arg(count)
+                                                       .arg(args.size()));
+    };
+    auto firma = [&]() -> qint64 {
+        const auto it = m_m.variables().constFind(QStringLiteral("FIRMA"));
+        if (it == m_m.variables().constEnd())
+            throw serverError(ServerError::MError, QStringLiteral("M-Fehler <UNDEFINED> FIRMA in %1^%2").arg(label, routine));
+        return mNumber(*it, QStringLiteral("FIRMA"));
+    };
+
+    if (label.isEmpty() && routine == QLatin1String("%XTT")) {
+        // Session set-up of the ERP: among others the piece delimiter of its records.
+        requireCount(0);
+        m_m.variables().insert(QStringLiteral("%"), QStringLiteral("^"));
+        return QString();
+    }
+    if (routine == QLatin1String("XRCLSU")) {
+        if (label == QLatin1String("HGRP")) {
+            requireCount(0);
+            return groupList(QStringLiteral("SELECT nr, bez FROM hgrp WHERE firma = ? ORDER BY nr"), {firma()});
+        }
+        if (label == QLatin1String("UGRP")) {
+            requireCount(1);
+            return groupList(QStringLiteral("SELECT nr, bez FROM ugrp WHERE firma = ? AND hgrp = ? ORDER BY nr"),
+                             {firma(), mNumber(args.at(0), QStringLiteral("Hauptgruppe"))});
+        }
+        if (label == QLatin1String("ABTNR")) {
+            requireCount(0);
+            return groupList(QStringLiteral("SELECT abtnr, name FROM abteilung WHERE firma = ? ORDER BY abtnr"), {firma()});
+        }
+        if (label == QLatin1String("GETARF")) {
+            requireCount(7);
+            ArticleSearch search;
+            search.where = QStringLiteral("firma = ?");
+            search.binds << firma();
+            if (!args.at(0).isEmpty()) {
+                search.where += QStringLiteral(" AND kbez >= ? AND kbez < ?");
+                search.binds << args.at(0) << args.at(0) + QString::fromUcs4(U"\U0010FFFF", 1);
+            }
+            const char* const numeric[] = {"hgrp", "ugrp", "lnr", "abtnr"};
+            for (int i = 0; i < 4; ++i) {
+                if (args.at(i + 1).trimmed().isEmpty())
+                    continue;
+                search.where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(numeric[i]));
+                search.binds << mNumber(args.at(i + 1), QLatin1String(numeric[i]));
+            }
+            if (!args.at(5).isEmpty()) {
+                search.where += QStringLiteral(" AND aktiv = ?");
+                search.binds << args.at(5);
+            }
+            if (!args.at(6).isEmpty()) {
+                search.where += QStringLiteral(" AND gelistet = ?");
+                search.binds << args.at(6);
+            }
+            search.active = true;
+            search.finished = false;
+            m_articles = search;
+            return articleBatch();
+        }
+        if (label == QLatin1String("GETARN")) {
+            requireCount(0);
+            return articleBatch();
+        }
+    }
+    throw serverError(ServerError::MError, QStringLiteral("M-Fehler <NOROUTINE> %1^%2").arg(label, routine));
+}
+
+QString Session::groupList(const QString& sql, const QVariantList& binds)
+{
+    QSqlQuery query(m_storage.db());
+    query.prepare(sql);
+    for (const QVariant& b : binds)
+        query.addBindValue(b);
+    if (!query.exec())
+        throw serverError(ServerError::Storage, query.lastError().text());
+    QStringList items;
+    while (query.next())
+        items << text(query.value(0)) + FieldSeparator + erpToDisplay(text(query.value(1)));
+    return items.join(ItemSeparator);
+}
+
+// Up to four articles of the running search, continuing after the last one delivered.
+QString Session::articleBatch()
+{
+    if (!m_articles.active || m_articles.finished)
+        return QString();
+    QString sql = QStringLiteral("SELECT nr, bez, abtnr, kbez FROM artikel WHERE ") + m_articles.where;
+    QVariantList binds = m_articles.binds;
+    if (!m_articles.lastNr.isNull()) {
+        sql += QStringLiteral(" AND (kbez, nr) > (?, ?)");
+        binds << m_articles.lastKbez << m_articles.lastNr;
+    }
+    sql += QStringLiteral(" ORDER BY kbez, nr LIMIT %1").arg(ArticlesPerCall);
+    QSqlQuery query(m_storage.db());
+    query.prepare(sql);
+    for (const QVariant& b : binds)
+        query.addBindValue(b);
+    if (!query.exec())
+        throw serverError(ServerError::Storage, query.lastError().text());
+    QStringList items;
+    while (query.next()) {
+        items << text(query.value(0)) + FieldSeparator + erpToDisplay(text(query.value(1))) + FieldSeparator +
+                     text(query.value(2));
+        m_articles.lastNr = text(query.value(0));
+        m_articles.lastKbez = text(query.value(3));
+    }
+    if (items.size() < ArticlesPerCall)
+        m_articles.finished = true;
+    return items.join(ItemSeparator);
+}
+
+} // namespace erpsim

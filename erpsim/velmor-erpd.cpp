@@ -1,0 +1,86 @@
+// velmor-erpd: the demo ERP server.
+#include "cacheclient/CacheError.h"
+#include "erpsim/DemoData.h"
+#include "erpsim/Server.h"
+#include "erpsim/Trace.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmor-erpd"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Demo-ERP-Server für das Archiv-Übergabeprogramm"));
+    parser.addHelpOption();
+    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite-Datenbank, die bedient wird."), QStringLiteral("FILE"));
+    const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Adresse (Standard 127.0.0.1)."), QStringLiteral("ADDR"),
+                                    QStringLiteral("127.0.0.1"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port (Standard 1972, 0 = frei wählen)."), QStringLiteral("N"),
+                                  QStringLiteral("1972"));
+    const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Jede Anfrage als JSON-Zeile in FILE schreiben."),
+                                   QStringLiteral("FILE"));
+    const QCommandLineOption initDemo(QStringLiteral("init-demo"), QStringLiteral("Demo-Datenbank FILE anlegen und beenden."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Umfang der Demo-Daten: small oder large."),
+                                  QStringLiteral("SIZE"), QStringLiteral("small"));
+    parser.addOptions({db, listen, port, trace, initDemo, size});
+    parser.process(app);
+
+    if (parser.isSet(initDemo)) {
+        const QString sizeName = parser.value(size);
+        if (sizeName != QLatin1String("small") && sizeName != QLatin1String("large")) {
+            std::fprintf(stderr, "velmor-erpd: --size muss small oder large sein\n");
+            return 2;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            const auto report = erpsim::createDemoDatabase(
+                parser.value(initDemo), sizeName == QLatin1String("large") ? erpsim::DemoSize::Large : erpsim::DemoSize::Small);
+            std::printf("velmor-erpd: Demo-Datenbank %s angelegt in %.1f s: %d Kunden, %d Lieferanten, %d Artikel, "
+                        "%d Belege\n  Scans: %s\n  Übergabeordner: %s\n",
+                        qPrintable(parser.value(initDemo)), timer.elapsed() / 1000.0, report.customers, report.suppliers,
+                        report.articles, report.documents, qPrintable(report.scansDir), qPrintable(report.transferDir));
+        } catch (const cacheclient::CacheError& error) {
+            std::fprintf(stderr, "velmor-erpd: %s\n", qPrintable(error.description()));
+            return 1;
+        }
+        return 0;
+    }
+
+    if (!parser.isSet(db)) {
+        std::fprintf(stderr, "velmor-erpd: --db FILE oder --init-demo FILE angeben (--help)\n");
+        return 2;
+    }
+    bool portOk = false;
+    const uint portNumber = parser.value(port).toUInt(&portOk);
+    QHostAddress address;
+    if (!portOk || portNumber > 65535 || !address.setAddress(parser.value(listen))) {
+        std::fprintf(stderr, "velmor-erpd: ungültige Adresse oder ungültiger Port\n");
+        return 2;
+    }
+
+    erpsim::Server server(parser.value(db));
+    if (parser.isSet(trace)) {
+        auto writer = std::make_shared<erpsim::Trace>(parser.value(trace));
+        if (!writer->isOpen()) {
+            std::fprintf(stderr, "velmor-erpd: Trace-Datei %s lässt sich nicht öffnen\n", qPrintable(parser.value(trace)));
+            return 1;
+        }
+        server.setTrace(writer);
+    }
+    if (!server.listen(address, static_cast<quint16>(portNumber))) {
+        std::fprintf(stderr, "velmor-erpd: %s:%u: %s\n", qPrintable(parser.value(listen)), portNumber,
+                     qPrintable(server.errorString()));
+        return 1;
+    }
+    std::printf("velmor-erpd listening on %s:%u\n", qPrintable(server.serverAddress().toString()), server.serverPort());
+    std::fflush(stdout);
+    return app.exec();
+}
