@@ -5,6 +5,7 @@
 #include "Storage.h"
 
 #include <QDate>
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -433,10 +434,12 @@ DemoReport createDemoDatabase(const QString& path, DemoSize size, quint32 seed)
     Generator::run(offert, {Firma, Filiale, 500001, 4711, 1, 1240110, "Rohbau Material Kindergarten", 1});
     Generator::run(offert, {Firma, Filiale, 500002, 4711, 3, 1261105, "Pflasterarbeiten Hof", 0});
     documents += 2;
+    // An offer always names one of its customer's building sites, which the offer list shows by name.
+    QList<int> customersWithSites = sites.keys();
+    std::sort(customersWithSites.begin(), customersWithSites.end());
     for (int i = 0; i < n.offers - 2; ++i) {
-        const int customer = g.pick(20) == 0 ? 4711 : customers.at(g.pick(static_cast<int>(customers.size())));
-        const int siteCount = sites.value(customer);
-        Generator::run(offert, {Firma, Filiale, 500003 + i, customer, siteCount ? g.between(1, siteCount) : 0,
+        const int customer = g.pick(20) == 0 ? 4711 : customersWithSites.at(g.pick(static_cast<int>(customersWithSites.size())));
+        Generator::run(offert, {Firma, Filiale, 500003 + i, customer, g.between(1, sites.value(customer)),
                                 erpDate(g.dateBetween(firstDay, lastDay)), l(g.pick(Subjects)), g.between(0, 3)});
         ++documents;
     }

@@ -1,0 +1,126 @@
+#include "cacheclient/ConnectString.h"
+#include "cacheclient/Protocol.h"
+
+#include <QCborArray>
+#include <QCborValue>
+#include <QTest>
+#include <QtEndian>
+
+using namespace cacheclient;
+using Status = protocol::FrameReader::Status;
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connectString_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("nameSpace");
+        QTest::newRow("default") << "cn_iptcp:192.168.1.10[1972]:VELMOR" << true << "192.168.1.10" << 1972 << "VELMOR";
+        QTest::newRow("host name") << "cn_iptcp:localhost[1973]:VELMOR" << true << "localhost" << 1973 << "VELMOR";
+        QTest::newRow("prefix case") << "CN_IPTCP:127.0.0.1[5]:X" << true << "127.0.0.1" << 5 << "X";
+        QTest::newRow("no port") << "cn_iptcp:host[]:VELMOR" << false << "" << 0 << "";
+        QTest::newRow("port text") << "cn_iptcp:host[abc]:VELMOR" << false << "" << 0 << "";
+        QTest::newRow("port too big") << "cn_iptcp:host[65536]:VELMOR" << false << "" << 0 << "";
+        QTest::newRow("no host") << "cn_iptcp:[1972]:VELMOR" << false << "" << 0 << "";
+        QTest::newRow("no colon") << "cn_iptcp:host[1972]VELMOR" << false << "" << 0 << "";
+        QTest::newRow("wrong prefix") << "tcp:host[1972]:VELMOR" << false << "" << 0 << "";
+        QTest::newRow("empty") << "" << false << "" << 0 << "";
+    }
+
+    void connectString()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const auto target = parseConnectString(text);
+        QCOMPARE(target.has_value(), valid);
+        if (valid) {
+            QFETCH(QString, host);
+            QFETCH(int, port);
+            QFETCH(QString, nameSpace);
+            QCOMPARE(target->host, host);
+            QCOMPARE(int(target->port), port);
+            QCOMPARE(target->nameSpace, nameSpace);
+        }
+    }
+
+    // Frames split anywhere, or several in one read, come out whole and in order.
+    void framesSurviveAnySplit()
+    {
+        QByteArray stream;
+        for (int i = 1; i <= 3; ++i) {
+            QCborMap m;
+            m.insert(protocol::key::Id, i);
+            m.insert(protocol::key::Name, QString(i * 100, QChar(u'ä')));
+            stream += protocol::encodeFrame(m);
+        }
+        for (int chunk : {1, 3, 7, 64, int(stream.size())}) {
+            protocol::FrameReader reader(protocol::MaxRequestFrame);
+            QList<qint64> ids;
+            for (qsizetype at = 0; at < stream.size(); at += chunk) {
+                reader.append(stream.mid(at, chunk));
+                QCborMap m;
+                while (reader.next(m) == Status::Frame) {
+                    ids << m.value(protocol::key::Id).toInteger();
+                    QCOMPARE(m.value(protocol::key::Name).toString().size(), ids.last() * 100);
+                }
+            }
+            QCOMPARE(ids, (QList<qint64>{1, 2, 3}));
+            QVERIFY(!reader.midFrame());
+        }
+    }
+
+    void badFrames_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("error");
+        auto header = [](quint32 size) {
+            QByteArray h(4, Qt::Uninitialized);
+            qToBigEndian(size, h.data());
+            return h;
+        };
+        const QByteArray array = QCborValue(QCborArray{1, 2}).toCbor();
+        QTest::newRow("oversized") << header(protocol::MaxRequestFrame + 1) << protocol::error::FrameTooLarge;
+        QTest::newRow("huge") << header(0xFFFFFFFFu) << protocol::error::FrameTooLarge;
+        QTest::newRow("empty frame") << header(0) << protocol::error::FrameTooLarge;
+        QTest::newRow("not a map") << header(quint32(array.size())) + array << protocol::error::BadFrame;
+        QTest::newRow("garbage") << header(3) + QByteArray("\xff\xff\xff", 3) << protocol::error::BadFrame;
+        QTest::newRow("cut map") << header(2) + QByteArray("\xa2\x61", 2) << protocol::error::BadFrame;
+    }
+
+    void badFrames()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, error);
+        protocol::FrameReader reader(protocol::MaxRequestFrame);
+        reader.append(bytes);
+        QCborMap m;
+        QCOMPARE(reader.next(m), Status::Error);
+        QCOMPARE(reader.errorNumber(), error);
+        QVERIFY(!reader.errorText().isEmpty());
+        // A failed reader never recovers: the connection is to be closed.
+        reader.append(protocol::encodeFrame(QCborMap{{protocol::key::Id, 1}}));
+        QCOMPARE(reader.next(m), Status::Error);
+    }
+
+    void truncatedFrameWaits()
+    {
+        const QByteArray frame = protocol::encodeFrame(QCborMap{{protocol::key::Id, 7}});
+        protocol::FrameReader reader(protocol::MaxRequestFrame);
+        reader.append(frame.left(frame.size() - 1));
+        QCborMap m;
+        QCOMPARE(reader.next(m), Status::NeedMore);
+        QVERIFY(reader.midFrame());
+        reader.append(frame.right(1));
+        QCOMPARE(reader.next(m), Status::Frame);
+        QCOMPARE(m.value(protocol::key::Id).toInteger(), 7);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProtocol)
+#include "TestProtocol.moc"
