@@ -133,6 +133,9 @@ QCborMap TcpChannel::waitFor(qint64 id)
             readFrames();
             continue;
         }
+        // The poll may have found the link closed; a signal sent before exec() would be lost.
+        if (!isOpen())
+            continue;
         loop.exec();
     }
     const QCborMap reply = m_replies.take(id);

@@ -355,9 +355,9 @@ DemoReport createDemoDatabase(const QString& path, DemoSize size, quint32 seed)
         const QString trade = l(g.pick(Trades));
         const QString form = l(g.pick(Forms));
         const bool person = g.pick(4) == 0;
-        const QString name = person ? l(g.pick(FirstNames)) + " " + surname
-                                    : (trade + " " + surname + " " + form).trimmed();
-        const QString shortName = surname + " " + (person ? l(g.pick(FirstNames)) : trade);
+        const QString firstName = l(g.pick(FirstNames));
+        const QString name = person ? firstName + " " + surname : (trade + " " + surname + " " + form).trimmed();
+        const QString shortName = surname + " " + (person ? firstName : trade);
         const int nr = 10000 + i;
         customers << nr;
         addAccount("K", nr, name, shortName, g.pick(Towns), l(g.pick(Streets)) + " " + QString::number(g.between(1, 180)),

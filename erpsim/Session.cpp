@@ -33,6 +33,12 @@ public:
 
 namespace {
 
+// Decoded empty texts come back null, and a null text binds as SQL NULL, which matches nothing.
+QString nonNull(QString text)
+{
+    return text.isNull() ? QString("") : text;
+}
+
 // A request that breaks the protocol ends the connection.
 struct ProtocolViolation
 {
@@ -45,7 +51,7 @@ QString requireText(const QCborMap& request, const QString& field)
     const QCborValue value = request.value(field);
     if (!value.isString())
         throw ProtocolViolation{perr::BadFrame, QStringLiteral("Feld \"%1\" muss ein Text sein").arg(field)};
-    return value.toString();
+    return nonNull(value.toString());
 }
 
 qint64 requireInteger(const QCborMap& request, const QString& field, qint64 min, qint64 max)
@@ -69,7 +75,7 @@ QStringList requireTexts(const QCborMap& request, const QString& field, qsizetyp
     for (const QCborValue& item : value.toArray()) {
         if (!item.isString())
             throw ProtocolViolation{perr::BadFrame, QStringLiteral("Feld \"%1\" enthält etwas anderes als Text").arg(field)};
-        texts << item.toString();
+        texts << nonNull(item.toString());
     }
     return texts;
 }

@@ -29,7 +29,10 @@ int main(int argc, char** argv)
                                       QStringLiteral("FILE"));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Umfang der Demo-Daten: small oder large."),
                                   QStringLiteral("SIZE"), QStringLiteral("small"));
-    parser.addOptions({db, listen, port, trace, initDemo, size});
+    const QCommandLineOption frameTimeout(QStringLiteral("frame-timeout"),
+                                          QStringLiteral("Millisekunden, die eine angefangene Anfrage auf ihren Rest warten darf."),
+                                          QStringLiteral("MS"), QStringLiteral("10000"));
+    parser.addOptions({db, listen, port, trace, initDemo, size, frameTimeout});
     parser.process(app);
 
     if (parser.isSet(initDemo)) {
@@ -67,6 +70,7 @@ int main(int argc, char** argv)
     }
 
     erpsim::Server server(parser.value(db));
+    server.setFrameTimeout(qMax(100, parser.value(frameTimeout).toInt()));
     if (parser.isSet(trace)) {
         auto writer = std::make_shared<erpsim::Trace>(parser.value(trace));
         if (!writer->isOpen()) {

@@ -1,0 +1,237 @@
+// The network client against a scripted server in the same thread: the client's waits run
+// the event loop, so the script answers while the client waits, as windows would repaint.
+#include "cacheclient/ChannelFactory.h"
+#include "cacheclient/Protocol.h"
+#include "cacheclient/TcpChannel.h"
+
+#include <QCborArray>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+using namespace cacheclient;
+namespace key = protocol::key;
+
+namespace {
+
+// Answers hello, then hands every request to a script that decides the reply.
+class ScriptedServer : public QObject
+{
+public:
+    using Script = std::function<void(QTcpSocket*, const QCborMap&)>;
+
+    explicit ScriptedServer(Script script) : m_script(std::move(script))
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            auto reader = std::make_shared<protocol::FrameReader>(protocol::MaxRequestFrame);
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, reader] {
+                reader->append(socket->readAll());
+                QCborMap request;
+                while (reader->next(request) == protocol::FrameReader::Status::Frame) {
+                    if (request.value(key::Op).toString() == protocol::op::Hello) {
+                        QCborMap reply{{key::Id, request.value(key::Id)}, {key::Version, protocol::Version}};
+                        if (m_badVersion)
+                            reply.insert(key::Version, 99);
+                        socket->write(protocol::encodeFrame(reply));
+                    } else {
+                        m_script(socket, request);
+                    }
+                }
+            });
+        });
+    }
+
+    QString connectString() const { return QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(m_server.serverPort()); }
+    bool m_badVersion = false;
+
+private:
+    QTcpServer m_server;
+    Script m_script;
+};
+
+QCborMap reply(const QCborMap& request, const QString& ret)
+{
+    return QCborMap{{key::Id, request.value(key::Id)}, {key::Ret, ret}, {key::Args, QCborArray{}}};
+}
+
+std::shared_ptr<TcpChannel> channelFor(ChannelFactory*& factoryOut, std::shared_ptr<Factory>& holder)
+{
+    auto channel = std::make_shared<TcpChannel>();
+    auto factory = std::make_shared<ChannelFactory>(channel);
+    factoryOut = factory.get();
+    holder = factory;
+    return channel;
+}
+
+QString callXecute(Factory& f, const QString& line)
+{
+    return f.classObject("XR.Windows")->call("Xecute", line);
+}
+
+} // namespace
+
+class TestTcpChannel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void windowEventsRunWhileWaiting()
+    {
+        ScriptedServer server([](QTcpSocket* socket, const QCborMap& request) {
+            const QString line = request.value(key::Args).toArray().at(0).toString();
+            const int delay = line == "slow" ? 300 : 0;
+            QTimer::singleShot(delay, socket, [socket, request, line] {
+                socket->write(protocol::encodeFrame(reply(request, "echo:" + line)));
+            });
+        });
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        channelFor(f, holder);
+        QString cs = server.connectString();
+        QVERIFY(f->connect(cs));
+
+        // A timer fires during the slow request and makes a request of its own from there.
+        bool timerRan = false;
+        QString nested;
+        QTimer::singleShot(50, [&] {
+            timerRan = true;
+            nested = callXecute(*f, "fast");
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(callXecute(*f, "slow"), QStringLiteral("echo:slow"));
+        QVERIFY(clock.elapsed() >= 250);
+        QVERIFY(timerRan);
+        QCOMPARE(nested, QStringLiteral("echo:fast"));
+    }
+
+    void failuresBecomeErrors_data()
+    {
+        QTest::addColumn<QString>("behaviour");
+        QTest::addColumn<int>("number");
+        QTest::newRow("server error") << "error" << 5809;
+        QTest::newRow("connection dropped") << "drop" << int(ClientError::ConnectionLost);
+        QTest::newRow("oversized reply") << "oversized" << int(ClientError::ConnectionLost);
+        QTest::newRow("garbage reply") << "garbage" << int(ClientError::ConnectionLost);
+        QTest::newRow("no reply") << "silent" << int(ClientError::Timeout);
+    }
+
+    void failuresBecomeErrors()
+    {
+        QFETCH(QString, behaviour);
+        QFETCH(int, number);
+        ScriptedServer server([behaviour](QTcpSocket* socket, const QCborMap& request) {
+            if (behaviour == "error") {
+                socket->write(protocol::encodeFrame(protocol::errorReply(request.value(key::Id).toInteger(), 5809, "weg")));
+            } else if (behaviour == "drop") {
+                socket->abort();
+            } else if (behaviour == "oversized") {
+                socket->write(QByteArray("\x7f\xff\xff\xff", 4));
+            } else if (behaviour == "garbage") {
+                socket->write(QByteArray("\x00\x00\x00\x03\xff\xff\xff", 7));
+            }
+        });
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        auto channel = channelFor(f, holder);
+        channel->setTimeouts(2000, 300);
+        QString cs = server.connectString();
+        QVERIFY(f->connect(cs));
+        try {
+            callXecute(*f, "W 1");
+            QFAIL("no error");
+        } catch (const CacheError& error) {
+            QCOMPARE(error.number(), number);
+            QVERIFY(!error.description().isEmpty());
+        }
+        // A server error leaves the link standing; every other failure ends it.
+        QCOMPARE(f->isConnected(), behaviour == "error");
+    }
+
+    void connectFailures()
+    {
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        channelFor(f, holder);
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost);
+        const quint16 port = closed.serverPort();
+        closed.close();
+        QString refused = QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(port);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!f->connect(refused));
+        QVERIFY(clock.elapsed() < 2000);
+        QVERIFY(!f->isConnected());
+        QCOMPARE([&] {
+            try {
+                f->openId("XR.ParPersEdv", "1||17");
+            } catch (const CacheError& e) {
+                return e.number();
+            }
+            return 0;
+        }(), ClientError::NotConnected);
+
+        // A peer that answers the handshake with another version is no server of ours.
+        ScriptedServer other([](QTcpSocket*, const QCborMap&) {});
+        other.m_badVersion = true;
+        QString cs = other.connectString();
+        QVERIFY(!f->connect(cs));
+        QVERIFY(!f->isConnected());
+    }
+
+    void queriesFetchInBatches()
+    {
+        int fetches = 0;
+        ScriptedServer server([&fetches](QTcpSocket* socket, const QCborMap& request) {
+            const QString op = request.value(key::Op).toString();
+            QCborMap r{{key::Id, request.value(key::Id)}};
+            static int served = 0;
+            if (op == protocol::op::Query) {
+                r.insert(key::Handle, 1);
+                r.insert(key::Params, QCborArray{"Firma"});
+                r.insert(key::Columns, QCborArray{"ID", "Nr"});
+                r.insert(key::KeyColumn, 1);
+            } else if (op == protocol::op::Execute || op == protocol::op::Fetch) {
+                if (op == protocol::op::Execute)
+                    served = 0;
+                else
+                    ++fetches;
+                QCborArray rows;
+                const int batch = int(request.value(key::Batch).toInteger());
+                for (int i = 0; i < batch && served < 1000; ++i, ++served)
+                    rows.append(QCborArray{QString("1||%1").arg(served), QString::number(served)});
+                r.insert(key::Rows, rows);
+                r.insert(key::End, served >= 1000);
+            }
+            socket->write(protocol::encodeFrame(r));
+        });
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        channelFor(f, holder);
+        QString cs = server.connectString();
+        QVERIFY(f->connect(cs));
+        auto rs = f->resultSet("X", "Y");
+        QCOMPARE(rs->parameterCount(), 1);
+        QCOMPARE(rs->parameterName(1), QStringLiteral("Firma"));
+        QCOMPARE(rs->keyColumn(), 1);
+        rs->execute({"1"});
+        int n = 0;
+        while (rs->next()) {
+            QCOMPARE(rs->columnValue(2), QString::number(n));
+            ++n;
+        }
+        QCOMPARE(n, 1000);
+        QVERIFY2(fetches <= 4, qPrintable(QString::number(fetches)));
+        QVERIFY(!rs->next());
+        QVERIFY_THROWS_EXCEPTION(CacheError, rs->columnValue(1));
+        QVERIFY_THROWS_EXCEPTION(CacheError, rs->execute(QStringList(10, "x")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTcpChannel)
+#include "TestTcpChannel.moc"

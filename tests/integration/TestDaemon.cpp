@@ -1,0 +1,286 @@
+// velmor-erpd as a process on loopback: hostile frames, durability, parallel clients, the
+// trace and the operator CLI.
+#include "Daemon.h"
+
+#include "cacheclient/ChannelFactory.h"
+#include "cacheclient/Protocol.h"
+#include "cacheclient/TcpChannel.h"
+#include "erpsim/DemoData.h"
+
+#include <QCborArray>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+using namespace cacheclient;
+namespace key = protocol::key;
+
+namespace {
+
+std::shared_ptr<Factory> connectTo(const Daemon& daemon)
+{
+    auto f = std::make_shared<ChannelFactory>(std::make_shared<TcpChannel>());
+    QString cs = daemon.connectString();
+    if (!f->connect(cs))
+        return nullptr;
+    return f;
+}
+
+QString xecute(Factory& f, const QString& line)
+{
+    return f.classObject("XR.Windows")->call("Xecute", line);
+}
+
+QByteArray frame(const QCborMap& m)
+{
+    return protocol::encodeFrame(m);
+}
+
+QByteArray header(quint32 size)
+{
+    QByteArray h(4, Qt::Uninitialized);
+    qToBigEndian(size, h.data());
+    return h;
+}
+
+QByteArray hello(int version = protocol::Version)
+{
+    return frame(QCborMap{{key::Id, 1}, {key::Op, protocol::op::Hello}, {key::Version, version}});
+}
+
+struct CliResult
+{
+    int exitCode;
+    QString out;
+    QString err;
+};
+
+CliResult cli(const Daemon& daemon, const QStringList& args)
+{
+    QProcess p;
+    p.start(Daemon::binary("velmor-erp-cli"), QStringList{"--server", "127.0.0.1", "--port", QString::number(daemon.port())} + args);
+    p.waitForFinished(20000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+class TestDaemon : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_db;
+    QString m_trace;
+    Daemon m_daemon;
+
+private slots:
+    void initTestCase()
+    {
+        m_db = m_dir.filePath("erp.db");
+        m_trace = m_dir.filePath("trace.jsonl");
+        erpsim::createDemoDatabase(m_db);
+        QVERIFY(m_daemon.start(m_db, {"--trace", m_trace, "--frame-timeout", "300"}));
+    }
+
+    void servesTheProgramsOperations()
+    {
+        auto f = connectTo(m_daemon);
+        QVERIFY(f);
+        xecute(*f, "S FIRMA=1,FIL=0,PERSONAL=\"17\"");
+        auto user = f->openId("XR.ParPersEdv", "1||17");
+        QCOMPARE(user->call("PNAMELogicalToODBC", user->property("pname")), QStringLiteral("Sabine Müller"));
+        // A result set larger than one batch arrives whole and in order.
+        auto rs = f->resultSet("XR.Windows", "KkrSuche");
+        rs->execute({"1", "K", "", ""});
+        int n = 0;
+        QString previous;
+        while (rs->next()) {
+            QVERIFY(rs->columnValue(2) >= previous);
+            previous = rs->columnValue(2);
+            ++n;
+        }
+        QCOMPARE(n, 1500);
+        rs->close();
+        QCOMPARE(xecute(*f, "W 1"), QStringLiteral("1"));
+    }
+
+    void hostileFramesCloseOnlyTheirConnection_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("error");
+        QTest::newRow("truncated") << hello() + header(100) + QByteArray(10, 'x') << int(protocol::error::Truncated);
+        QTest::newRow("oversized") << hello() + header(protocol::MaxRequestFrame + 1) << int(protocol::error::FrameTooLarge);
+        QTest::newRow("not cbor") << hello() + header(4) + QByteArray("\xff\xfe\xfd\xfc", 4) << int(protocol::error::BadFrame);
+        QTest::newRow("wrong types") << hello() + frame(QCborMap{{key::Id, 2}, {key::Op, protocol::op::Open}, {key::Class, 5}, {key::ObjectId, QCborArray{}}})
+                                     << int(protocol::error::BadFrame);
+        QTest::newRow("unknown operation") << hello() + frame(QCborMap{{key::Id, 2}, {key::Op, "drop table"}})
+                                           << int(protocol::error::UnknownOperation);
+        QTest::newRow("wrong version") << hello(2) << int(protocol::error::BadVersion);
+        QTest::newRow("no handshake") << frame(QCborMap{{key::Id, 1}, {key::Op, protocol::op::Open}, {key::Class, "XR.WC"}, {key::ObjectId, "1||EUR"}})
+                                      << int(protocol::error::BadFrame);
+        QTest::newRow("batch out of range") << hello() + frame(QCborMap{{key::Id, 2}, {key::Op, protocol::op::Fetch}, {key::Handle, 1}, {key::Batch, 1 << 30}})
+                                            << int(protocol::error::BadFrame);
+    }
+
+    void hostileFramesCloseOnlyTheirConnection()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, error);
+        auto bystander = connectTo(m_daemon);
+        QVERIFY(bystander);
+
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_daemon.port());
+        QVERIFY(socket.waitForConnected(3000));
+        socket.write(bytes);
+        QByteArray received;
+        QElapsedTimer clock;
+        clock.start();
+        while (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 5000) {
+            socket.waitForReadyRead(100);
+            received += socket.readAll();
+        }
+        received += socket.readAll();
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+
+        // The last frame the server sent names the fault.
+        protocol::FrameReader reader(protocol::MaxReplyFrame);
+        reader.append(received);
+        QCborMap message, last;
+        while (reader.next(message) == protocol::FrameReader::Status::Frame)
+            last = message;
+        QCOMPARE(int(last.value(key::Error).toMap().value(key::Number).toInteger()), error);
+
+        QVERIFY(m_daemon.running());
+        QCOMPARE(xecute(*bystander, "W 1+1"), QStringLiteral("2"));
+        QVERIFY(connectTo(m_daemon));
+    }
+
+    void twoClientsSearchArticlesSideBySide()
+    {
+        auto a = connectTo(m_daemon);
+        auto b = connectTo(m_daemon);
+        for (auto* f : {a.get(), b.get()})
+            xecute(*f, "S FIRMA=1,FIL=0,PERSONAL=\"17\"");
+        QVERIFY(xecute(*a, "D GETARF^XRCLSU(\"ZEMENT\",\"\",\"\",\"\",\"\",\"\",\"\")").contains("Zement"));
+        QVERIFY(xecute(*b, "D GETARF^XRCLSU(\"DACHLATTE\",\"\",\"\",\"\",\"\",\"\",\"\")").contains("Dachlatte"));
+        for (int i = 0; i < 3; ++i) {
+            const QString nextA = xecute(*a, "D GETARN^XRCLSU");
+            const QString nextB = xecute(*b, "D GETARN^XRCLSU");
+            QVERIFY(nextA.isEmpty() || (nextA.contains("Zement") && !nextA.contains("Dachlatte")));
+            QVERIFY(nextB.isEmpty() || (nextB.contains("Dachlatte") && !nextB.contains("Zement")));
+        }
+    }
+
+    void registrationSurvivesKillNine()
+    {
+        QTemporaryDir dir;
+        const QString db = dir.filePath("durable.db");
+        erpsim::createDemoDatabase(db);
+        QString key;
+        {
+            Daemon daemon;
+            QVERIFY(daemon.start(db));
+            auto f = connectTo(daemon);
+            QStringList args{"1||4711|17|", "SO|1720261208101500|1", "|Sonstiges : ", "N||tif|N", "RE|200001|07052024|",
+                             "scan.zip|tif|N", "08.12.2026", "10:15:00", ""};
+            key = f->classObject("AR.Dokumente")->call("SetDokument", args);
+            daemon.kill();
+        }
+        auto check = QSqlDatabase::addDatabase("QSQLITE", "durable");
+        check.setDatabaseName(db);
+        QVERIFY(check.open());
+        {
+            QSqlQuery q(check);
+            q.prepare("SELECT arg2, arg6 FROM dokument WHERE nr = ?");
+            q.addBindValue(key.toInt());
+            QVERIFY(q.exec() && q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("SO|1720261208101500|1"));
+            QCOMPARE(q.value(1).toString(), QStringLiteral("scan.zip|tif|N"));
+        }
+        check.close();
+        check = QSqlDatabase();
+        QSqlDatabase::removeDatabase("durable");
+        // And the restarted server serves the same database.
+        Daemon again;
+        QVERIFY(again.start(db));
+        QVERIFY(connectTo(again));
+    }
+
+    void cliPrintsPlainText()
+    {
+        auto open = cli(m_daemon, {"open", "XR.ParPersEdv", "1||17", "PNAME", "AKTIV"});
+        QCOMPARE(open.exitCode, 0);
+        QCOMPARE(open.out, QStringLiteral("PNAME=Sabine M}ller\nAKTIV=J\n"));
+
+        auto call = cli(m_daemon, {"call", "XR.KontoStamm", "NameLogicalToODBC", "Gr}n"});
+        QCOMPARE(call.out, QStringLiteral("Grün\n"));
+
+        auto query = cli(m_daemon, {"query", "XR.KundBau", "BaustellenAuswahl", "1", "4711"});
+        QCOMPARE(query.exitCode, 0);
+        const QStringList lines = query.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.at(0), QStringLiteral("key=1"));
+        QCOMPARE(lines.at(1), QStringLiteral("ID\tBaustelle\tBezeichnung\tStrasse\tOrt"));
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines.at(2).startsWith("1||4711||1\t1\t"));
+
+        auto wj = cli(m_daemon, {"xecute", "S P0=$P(^FA(0),\"`\",2) W P0"});
+        QCOMPARE(wj.out, QStringLiteral("2026\n"));
+
+        auto missing = cli(m_daemon, {"open", "XR.ParPersEdv", "1||404"});
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY(missing.err.contains("5809"));
+        QVERIFY(missing.out.isEmpty());
+    }
+
+    void traceNamesEveryRequest()
+    {
+        auto f = connectTo(m_daemon);
+        f->openId("XR.WC", "1||CHF");
+        auto rs = f->resultSet("XR.ParABTNR", "ABTNR");
+        rs->execute({"1", ""});
+        QFile file(m_trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QJsonObject> entries;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                entries << QJsonDocument::fromJson(line).object();
+        QVERIFY(entries.size() > 5);
+        for (const QJsonObject& e : entries)
+            QVERIFY(e.contains("op") && e.contains("class") && e.contains("name") && e.contains("args"));
+        const auto has = [&](const QString& op, const QString& cls, const QString& name) {
+            return std::any_of(entries.begin(), entries.end(), [&](const QJsonObject& e) {
+                return e["op"] == op && e["class"] == cls && e["name"] == name;
+            });
+        };
+        QVERIFY(has("open", "XR.WC", "1||CHF"));
+        QVERIFY(has("query", "XR.ParABTNR", "ABTNR"));
+        QVERIFY(has("execute", "XR.ParABTNR", "ABTNR"));
+        QVERIFY(has("call", "XR.Windows", "Xecute"));
+    }
+
+    void clientNoticesAStoppedServer()
+    {
+        QTemporaryDir dir;
+        const QString db = dir.filePath("stop.db");
+        erpsim::createDemoDatabase(db);
+        Daemon daemon;
+        QVERIFY(daemon.start(db));
+        auto f = connectTo(daemon);
+        QVERIFY(f->isConnected());
+        daemon.kill();
+        QVERIFY_THROWS_EXCEPTION(CacheError, xecute(*f, "W 1"));
+        QVERIFY(!f->isConnected());
+        QString cs = daemon.connectString();
+        QVERIFY(!f->connect(cs));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDaemon)
+#include "TestDaemon.moc"
