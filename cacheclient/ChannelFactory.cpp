@@ -140,7 +140,7 @@ public:
         request.insert(key::Args, toArray(args));
         m_batch = FirstBatch;
         request.insert(key::Batch, m_batch);
-        m_rows.clear();
+        m_rowCount = 0;
         m_position = -1;
         m_end = true;
         take(m_channel->request(request));
@@ -149,14 +149,15 @@ public:
     bool next() override
     {
         checkOpen();
-        if (m_position + 1 >= m_rows.size()) {
+        if (m_position + 1 >= m_rowCount) {
             if (m_end) {
-                m_rows.clear();
+                m_cells.clear();
+                m_rowCount = 0;
                 m_position = -1;
                 return false;
             }
             fetch();
-            if (m_rows.isEmpty()) {
+            if (m_rowCount == 0) {
                 return false;
             }
         }
@@ -169,11 +170,10 @@ public:
     QString columnValue(int column) const override
     {
         checkOpen();
-        if (m_position < 0 || m_position >= m_rows.size())
+        if (m_position < 0 || m_position >= m_rowCount)
             throw CacheError(ClientError::BadArgument, QStringLiteral("Keine aktuelle Zeile"));
         checkColumn(column);
-        const QStringList& row = m_rows.at(m_position);
-        return column <= row.size() ? row.at(column - 1) : QString();
+        return m_cells.at(m_position * m_columns.size() + column - 1);
     }
 
     QString columnName(int column) const override
@@ -227,17 +227,25 @@ private:
         request.insert(key::Op, op::Fetch);
         request.insert(key::Handle, m_handle);
         request.insert(key::Batch, m_batch);
-        m_rows.clear();
+        m_rowCount = 0;
         m_position = -1;
         take(m_channel->request(request));
     }
 
+    // Rows are kept as one flat list of cells, m_width to a row: far fewer allocations than
+    // a list per row, which is what streaming large results costs.
     void take(const QCborMap& reply)
     {
         const QCborArray rows = reply.value(key::Rows).toArray();
-        m_rows.reserve(rows.size());
-        for (const QCborValue& row : rows)
-            m_rows.append(toStrings(row));
+        const qsizetype width = m_columns.size();
+        m_cells.resize(rows.size() * width);
+        qsizetype at = 0;
+        for (const QCborValue& row : rows) {
+            const QCborArray cells = row.toArray();
+            for (qsizetype c = 0; c < width; ++c)
+                m_cells[at++] = c < cells.size() ? cells.at(c).toString() : QString();
+        }
+        m_rowCount = rows.size();
         m_end = reply.value(key::End).toBool(true);
     }
 
@@ -246,7 +254,8 @@ private:
     QStringList m_params;
     QStringList m_columns;
     int m_keyColumn;
-    QList<QStringList> m_rows;
+    QStringList m_cells;
+    qsizetype m_rowCount = 0;
     qsizetype m_position = -1;
     int m_batch = FirstBatch;
     bool m_end = true;

@@ -119,6 +119,7 @@ QCborMap TcpChannel::waitFor(qint64 id)
     });
     QObject::connect(this, &TcpChannel::frameArrived, &loop, &QEventLoop::quit);
     timer.start(m_replyMs);
+    bool spun = false;
 
     while (!m_replies.contains(id)) {
         if (!isOpen())
@@ -136,6 +137,14 @@ QCborMap TcpChannel::waitFor(qint64 id)
         // The poll may have found the link closed; a signal sent before exec() would be lost.
         if (!isOpen())
             continue;
+        // Most replies come within a few milliseconds: wait for them briefly without the cost
+        // of an event loop, then let window events run while waiting for slower ones.
+        if (!spun) {
+            spun = true;
+            if (m_socket->waitForReadyRead(FastWaitMs))
+                readFrames();
+            continue;
+        }
         loop.exec();
     }
     const QCborMap reply = m_replies.take(id);

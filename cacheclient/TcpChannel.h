@@ -29,6 +29,9 @@ public:
 
     void setTimeouts(int connectMs, int replyMs);
 
+    // The longest the client blocks for a reply before it runs the event loop.
+    static constexpr int FastWaitMs = 5;
+
 signals:
     void frameArrived();
 

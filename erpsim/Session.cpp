@@ -107,7 +107,9 @@ Session::Session(const QString& databasePath, Trace* trace, int connectionNumber
 
 Session::~Session()
 {
+    // Statements must go before the database connection they belong to.
     m_queries.clear();
+    m_openStatements.clear();
 }
 
 Session::Reply Session::handle(const QCborMap& request)
@@ -213,16 +215,24 @@ QCborMap Session::open(const QString& className, const QString& id)
     if (pieces.size() != cls->key.size())
         throw notFound();
 
-    QStringList columns;
-    for (const auto& prop : cls->properties)
-        columns << prop.second;
-    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE ").arg(columns.join(", "), cls->table);
+    std::shared_ptr<QSqlQuery>& statement = m_openStatements[cls->name];
+    if (!statement) {
+        QStringList columns, conditions;
+        for (const auto& prop : cls->properties)
+            columns << prop.second;
+        for (const auto& part : cls->key)
+            conditions << part.column + QStringLiteral(" = ?");
+        statement = std::make_shared<QSqlQuery>(m_storage.db());
+        if (!statement->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT 1")
+                                    .arg(columns.join(", "), cls->table, conditions.join(" AND ")))) {
+            const QString error = statement->lastError().text();
+            statement.reset();
+            throw serverError(ServerError::Storage, error);
+        }
+    }
     QVariantList binds;
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         const auto& part = cls->key.at(i);
-        if (i)
-            sql += QStringLiteral(" AND ");
-        sql += part.column + QStringLiteral(" = ?");
         if (part.numeric) {
             bool ok = false;
             const qint64 value = pieces.at(i).trimmed().toLongLong(&ok);
@@ -233,17 +243,19 @@ QCborMap Session::open(const QString& className, const QString& id)
             binds << pieces.at(i);
         }
     }
-    QSqlQuery query(m_storage.db());
-    query.prepare(sql + QStringLiteral(" LIMIT 1"));
-    for (const QVariant& b : binds)
-        query.addBindValue(b);
+    QSqlQuery& query = *statement;
+    for (int i = 0; i < binds.size(); ++i)
+        query.bindValue(i, binds.at(i));
     if (!query.exec())
         throw serverError(ServerError::Storage, query.lastError().text());
-    if (!query.next())
-        throw notFound();
+    const bool found = query.next();
     QCborMap props;
-    for (int i = 0; i < cls->properties.size(); ++i)
-        props.insert(cls->properties.at(i).first, text(query.value(i)));
+    if (found)
+        for (int i = 0; i < cls->properties.size(); ++i)
+            props.insert(cls->properties.at(i).first, text(query.value(i)));
+    query.finish();
+    if (!found)
+        throw notFound();
     QCborMap reply;
     reply.insert(key::Class, cls->name);
     reply.insert(key::Props, props);

@@ -5,6 +5,7 @@
 
 #include <QCborMap>
 #include <QHash>
+#include <QSqlQuery>
 #include <memory>
 
 namespace erpsim {
@@ -60,6 +61,8 @@ private:
     bool m_greeted = false;
     MInterpreter m_m;
     QHash<qint64, std::shared_ptr<OpenQuery>> m_queries;
+    // Open by id runs the same statement per class over and over.
+    QHash<QString, std::shared_ptr<QSqlQuery>> m_openStatements;
     qint64 m_nextHandle = 1;
 
     struct ArticleSearch

@@ -1,0 +1,289 @@
+// Client/server figures against peers measured in the same run:
+//  1. open-by-id round trip to velmor-erpd vs. a bare TCP echo of a frame of the same size;
+//  2. streaming a 10,000-row result set, rows/s, vs. reading the same rows from SQLite directly;
+//  3. KkrSuche's first 500 rows over the large data, vs. the same statement in SQLite directly.
+#include "cacheclient/ChannelFactory.h"
+#include "cacheclient/Protocol.h"
+#include "cacheclient/TcpChannel.h"
+#include "erpsim/LocalServer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QThread>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace cacheclient;
+namespace key = protocol::key;
+
+namespace {
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A bare echo server: whatever arrives goes straight back, on a blocking socket in a thread.
+class EchoServer : public QThread
+{
+public:
+    EchoServer()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_listener, 4);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+    }
+    ~EchoServer() override
+    {
+        ::close(m_listener);
+        wait();
+    }
+    quint16 port() const { return m_port; }
+
+protected:
+    void run() override
+    {
+        const int fd = ::accept(m_listener, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0 || ::write(fd, buffer, static_cast<size_t>(n)) != n)
+                break;
+        }
+        ::close(fd);
+    }
+
+private:
+    int m_listener;
+    quint16 m_port;
+};
+
+// Blocking client of the echo server: one frame out, the same frame back.
+double echoRoundTripMicros(quint16 port, const QByteArray& frame, int rounds)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::vector<char> back(static_cast<size_t>(frame.size()));
+    std::vector<double> samples;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer t;
+        t.start();
+        ::write(fd, frame.constData(), static_cast<size_t>(frame.size()));
+        qsizetype got = 0;
+        while (got < frame.size()) {
+            const ssize_t n = ::read(fd, back.data() + got, static_cast<size_t>(frame.size() - got));
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        samples.push_back(t.nsecsElapsed() / 1000.0);
+    }
+    ::close(fd);
+    return median(samples);
+}
+
+struct Daemon
+{
+    QProcess process;
+    quint16 port = 0;
+    bool start(const QString& db)
+    {
+        process.start(QCoreApplication::applicationDirPath() + "/velmor-erpd", {"--db", db, "--port", "0"});
+        if (!process.waitForStarted(5000))
+            return false;
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+        const auto m = QRegularExpression(":(\\d+)\\s*$").match(QString::fromUtf8(out).trimmed());
+        port = m.hasMatch() ? m.captured(1).toUShort() : 0;
+        return port != 0;
+    }
+    ~Daemon()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+};
+
+const char* verdict(bool met)
+{
+    return met ? "met" : "NOT met";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "Aufruf: bench_erp LARGE.db\n");
+        return 2;
+    }
+    const QString db = QString::fromLocal8Bit(argv[1]);
+    Daemon daemon;
+    if (!daemon.start(db)) {
+        std::fprintf(stderr, "velmor-erpd startet nicht\n");
+        return 1;
+    }
+    auto channel = std::make_shared<TcpChannel>();
+    ChannelFactory factory(channel);
+    QString cs = QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(daemon.port);
+    if (!factory.connect(cs)) {
+        std::fprintf(stderr, "keine Verbindung\n");
+        return 1;
+    }
+    auto direct = QSqlDatabase::addDatabase("QSQLITE", "direct");
+    direct.setDatabaseName(db);
+    direct.open();
+
+    // 1. Open by id vs. echo.
+    QRandomGenerator random(7);
+    const int rounds = 5000;
+    for (int i = 0; i < 200; ++i)
+        factory.openId("XR.KontoStamm", QStringLiteral("1||K||%1").arg(10000 + random.bounded(99000)));
+    std::vector<double> opens;
+    int replyBytes = 0;
+    for (int i = 0; i < rounds; ++i) {
+        const QString id = QStringLiteral("1||K||%1").arg(10000 + random.bounded(99000));
+        QElapsedTimer t;
+        t.start();
+        auto object = factory.openId("XR.KontoStamm", id);
+        opens.push_back(t.nsecsElapsed() / 1000.0);
+        replyBytes = static_cast<int>(object->property("Name").size()) + 200;
+    }
+    {
+        // The same opens without a network, to tell server work from transport.
+        erpsim::LocalServer local(db);
+        auto inProcess = local.createFactory();
+        QString any = QStringLiteral("cn_iptcp:local[1]:VELMOR");
+        inProcess->connect(any);
+        std::vector<double> localOpens;
+        for (int i = 0; i < rounds; ++i) {
+            const QString id = QStringLiteral("1||K||%1").arg(10000 + random.bounded(99000));
+            QElapsedTimer t;
+            t.start();
+            inProcess->openId("XR.KontoStamm", id);
+            localOpens.push_back(t.nsecsElapsed() / 1000.0);
+        }
+        std::printf("open by id in process, no network (median): %.1f us\n", median(localOpens));
+    }
+    EchoServer echo;
+    echo.start();
+    const QByteArray echoFrame = protocol::encodeFrame(QCborMap{{key::Id, 1}, {key::Name, QString(replyBytes, u'x')}});
+    const double echoUs = echoRoundTripMicros(echo.port(), echoFrame, rounds);
+    const double openUs = median(opens);
+    std::printf("open by id (XR.KontoStamm, %d rounds, median): %.1f us; bare TCP echo of a %lld-byte frame: %.1f us; "
+                "ratio %.2fx (goal <= 3x: %s)\n",
+                rounds, openUs, static_cast<long long>(echoFrame.size()), echoUs, openUs / echoUs, verdict(openUs / echoUs <= 3));
+
+    // 2. Streaming 10,000 rows.
+    const int wanted = 10000;
+    std::vector<double> streamRates, directRates;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer t;
+        t.start();
+        auto rs = factory.resultSet("XR.KundBau", "BaustellenAuswahl");
+        rs->execute({"1", "", "", "", "", "", "", "", ""});
+        int n = 0;
+        qsizetype chars = 0;
+        while (n < wanted && rs->next()) {
+            for (int c = 1; c <= 5; ++c)
+                chars += rs->columnValue(c).size();
+            ++n;
+        }
+        rs->close();
+        streamRates.push_back(n / (t.nsecsElapsed() / 1e9));
+        if (n != wanted || chars == 0)
+            std::printf("  (only %d rows)\n", n);
+
+        QElapsedTimer d;
+        d.start();
+        QSqlQuery q(direct);
+        q.setForwardOnly(true);
+        q.exec("SELECT firma || '||' || knr || '||' || baunr, baunr, baukbez, strasse, ort FROM kund_bau"
+               " WHERE firma = 1 ORDER BY knr, baunr");
+        int m = 0;
+        while (m < wanted && q.next()) {
+            for (int c = 0; c < 5; ++c)
+                chars += q.value(c).toString().size();
+            ++m;
+        }
+        directRates.push_back(m / (d.nsecsElapsed() / 1e9));
+    }
+    const double rate = median(streamRates);
+    const double directRate = median(directRates);
+    std::printf("streaming %d rows of BaustellenAuswahl (5 columns, median of 5): %.0f rows/s; SQLite read in process: %.0f rows/s; "
+                "ratio %.2fx of direct (goal >= 200000 rows/s: %s)\n",
+                wanted, rate, directRate, rate / directRate, verdict(rate >= 200000));
+
+    // 3. KkrSuche first 500 rows.
+    for (const char* text : {"", "M", "MUELLER", "SCH"}) {
+        const QString term = QString::fromLatin1(text);
+        std::vector<double> viaServer, viaSqlite;
+        for (int run = 0; run < 21; ++run) {
+            QElapsedTimer t;
+            t.start();
+            auto rs = factory.resultSet("XR.Windows", "KkrSuche");
+            rs->execute({"1", "K", term, ""});
+            int n = 0;
+            while (n < 500 && rs->next()) {
+                rs->columnValue(3);
+                ++n;
+            }
+            rs->close();
+            viaServer.push_back(t.nsecsElapsed() / 1e6);
+
+            QElapsedTimer d;
+            d.start();
+            QSqlQuery q(direct);
+            q.setForwardOnly(true);
+            q.prepare("SELECT nr, kbez, name, plz, strasse FROM konto WHERE firma = 1 AND kreis = 'K' AND kbez >= ?"
+                      " AND kbez < ? ORDER BY kbez, nr");
+            q.addBindValue(term);
+            q.addBindValue(term + QString::fromUcs4(U"\U0010FFFF", 1));
+            q.exec();
+            int m = 0;
+            while (m < 500 && q.next()) {
+                q.value(2);
+                ++m;
+            }
+            viaSqlite.push_back(d.nsecsElapsed() / 1e6);
+        }
+        const double ms = median(viaServer);
+        std::printf("KkrSuche \"%s\" first 500 rows (median of 21): %.2f ms; SQLite in process: %.2f ms; ratio %.2fx "
+                    "(goal <= 20 ms: %s)\n",
+                    qPrintable(term), ms, median(viaSqlite), ms / median(viaSqlite), verdict(ms <= 20));
+    }
+    factory.disconnect();
+    return 0;
+}
