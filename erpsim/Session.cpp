@@ -535,7 +535,7 @@ QString Session::doRoutine(const QString& label, const QString& routine, const Q
     throw serverError(ServerError::MError, QStringLiteral("M-Fehler <NOROUTINE> %1^%2").arg(label, routine));
 }
 
-QString Session::groupList(const QString& sql, const QVariantList& binds)
+QSqlQuery Session::run(const QString& sql, const QVariantList& binds)
 {
     QSqlQuery query(m_storage.db());
     query.prepare(sql);
@@ -543,6 +543,12 @@ QString Session::groupList(const QString& sql, const QVariantList& binds)
         query.addBindValue(b);
     if (!query.exec())
         throw serverError(ServerError::Storage, query.lastError().text());
+    return query;
+}
+
+QString Session::groupList(const QString& sql, const QVariantList& binds)
+{
+    QSqlQuery query = run(sql, binds);
     QStringList items;
     while (query.next())
         items << text(query.value(0)) + FieldSeparator + erpToDisplay(text(query.value(1)));
@@ -561,12 +567,7 @@ QString Session::articleBatch()
         binds << m_articles.lastKbez << m_articles.lastNr;
     }
     sql += QStringLiteral(" ORDER BY kbez, nr LIMIT %1").arg(ArticlesPerCall);
-    QSqlQuery query(m_storage.db());
-    query.prepare(sql);
-    for (const QVariant& b : binds)
-        query.addBindValue(b);
-    if (!query.exec())
-        throw serverError(ServerError::Storage, query.lastError().text());
+    QSqlQuery query = run(sql, binds);
     QStringList items;
     while (query.next()) {
         items << text(query.value(0)) + FieldSeparator + erpToDisplay(text(query.value(1))) + FieldSeparator +

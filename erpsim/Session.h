@@ -52,6 +52,7 @@ private:
     QString doRoutine(const QString& label, const QString& routine, const QStringList& args) override;
     QString extrinsic(const QString& label, const QString& routine, const QStringList& args) override;
 
+    QSqlQuery run(const QString& sql, const QVariantList& binds);
     QString groupList(const QString& sql, const QVariantList& binds);
     QString articleBatch();
 
