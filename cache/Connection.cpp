@@ -1,0 +1,269 @@
+#include "FMPass.h"
+#include "FMServer.h"
+#include "LoginSettings.h"
+#include "cacheapi.h"
+#include "widgets/Clock.h"
+#include "widgets/MessageBox.h"
+#include "widgets/ScreenPointer.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QWidget>
+#include <cstdlib>
+
+const QString DefaultServer = QStringLiteral("127.0.0.1");
+
+SessionContext& session()
+{
+    static SessionContext context;
+    return context;
+}
+
+namespace {
+
+bool isNumeric(const QString& text)
+{
+    bool ok = false;
+    text.trimmed().toDouble(&ok);
+    return ok;
+}
+
+void buildConnectString()
+{
+    SessionContext& s = session();
+    s.ConnectString = QStringLiteral("cn_iptcp:") + s.Server + u'[' + s.Port + QStringLiteral("]:VELMOR");
+}
+
+void fillDialogs()
+{
+    SessionContext& s = session();
+    FMServer& server = FMServer::instance();
+    server.BFIRMA->setText(s.Firma);
+    server.BFIL->setText(s.Filiale);
+    server.BSERVERIP->setText(s.Server);
+    server.BPORT->setText(s.Port);
+    server.BNAMESPACE->setText(s.Namespace);
+    server.BWJ->setText(s.WJ);
+    FMPass::instance().BUSER->setText(s.Personalcode);
+}
+
+// The idle timer lives on the clock that is current when it is needed.
+struct IdleTimer
+{
+    Clock* clock = nullptr;
+    std::unique_ptr<ClockTimer> timer;
+
+    ClockTimer& get()
+    {
+        if (!timer || clock != &Clock::instance()) {
+            clock = &Clock::instance();
+            timer = clock->createTimer([] { CacheDisconnect(); });
+        }
+        return *timer;
+    }
+};
+
+IdleTimer& idleTimer()
+{
+    static IdleTimer instance;
+    return instance;
+}
+
+std::function<void()>& exitHook()
+{
+    static std::function<void()> hook = [] { std::exit(0); };
+    return hook;
+}
+
+bool factoryConnected()
+{
+    try {
+        return session().Factory && session().Factory->isConnected();
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+bool idleTimerActive()
+{
+    return idleTimer().get().isActive();
+}
+
+void setProgramExitHook(std::function<void()> hook)
+{
+    exitHook() = hook ? std::move(hook) : [] { std::exit(0); };
+}
+
+void LoadConnectionSettings()
+{
+    SessionContext& s = session();
+    s.DataFromCommandLine = !s.CommandLine.isEmpty() && isNumeric(StrPiece(s.CommandLine, u' ', 1)) && !s.CommandLineRejected;
+    if (s.DataFromCommandLine) {
+        const QString& line = s.CommandLine;
+        s.Firma = StrPiece(line, u' ', 1);
+        s.Filiale = StrPiece(line, u' ', 2);
+        s.Personalcode = StrPiece(line, u' ', 3);
+        s.Passwort = StrPiece(line, u' ', 4);
+        s.Server = StrPiece(line, u' ', 5, DefaultServer);
+        s.Port = StrPiece(line, u' ', 6, QStringLiteral("1972"));
+        s.Namespace = StrPiece(line, u' ', 7, QStringLiteral("VELMOR"));
+        s.WJ = StrPiece(line, u' ', 8);
+        fillDialogs();
+    } else {
+        ReadLoginSettings();
+        if (s.ProgramEnded)
+            return;
+        if (s.Passwort.isEmpty() || s.Personalcode.isEmpty() || s.LoginDialogForced || s.LoginFailed) {
+            FMPass& login = FMPass::instance();
+            if (!login.isVisible())
+                login.exec();
+            if (s.ProgramEnded)
+                return;
+            ReadLoginSettings();
+        }
+    }
+    buildConnectString();
+}
+
+void ReadLoginSettings()
+{
+    SessionContext& s = session();
+    {
+        auto settings = openLoginSettings();
+        s.Firma = settings->value(QStringLiteral("Firma"), QStringLiteral("1")).toString();
+        s.Filiale = settings->value(QStringLiteral("Filiale"), QStringLiteral("0")).toString();
+        s.Server = settings->value(QStringLiteral("Server"), DefaultServer).toString();
+        s.Port = settings->value(QStringLiteral("Port"), QStringLiteral("1973")).toString();
+        s.Namespace = settings->value(QStringLiteral("Namespace"), QStringLiteral("VELMOR")).toString();
+    }
+    buildConnectString();
+    bool error = false;
+    s.WJ = DBCall(QStringLiteral("S P0=$P(^FA(0),\"`\",2) W P0"), error);
+    if (s.ProgramEnded)
+        return;
+    s.Personalcode = openLoginSettings()->value(QStringLiteral("Name")).toString();
+    s.Passwort = FMPass::instance().BPASSWORT->text();
+    fillDialogs();
+}
+
+bool CacheConnect()
+{
+    SessionContext& s = session();
+    if (s.ProgramEnded)
+        return false;
+    if (factoryConnected())
+        return true;
+
+    int failedTries = 0;
+    bool serverDialogShown = false;
+    for (;;) {
+        s.Factory = cacheclient::createFactory();
+        QString connectString = s.ConnectString;
+        bool connected = false;
+        try {
+            const bool answered = s.Factory->connect(connectString);
+            connected = s.Factory->isConnected() && answered;
+        } catch (const cacheclient::CacheError&) {
+        }
+        if (connected) {
+            try {
+                std::unique_ptr<cacheclient::CacheObject> windows = s.Factory->classObject(QStringLiteral("XR.Windows"));
+                windows->call(QStringLiteral("Xecute"), QStringLiteral("S FIRMA=") + s.Firma + QStringLiteral(",FIL=") +
+                                                            s.Filiale + QStringLiteral(",PERSONAL=\"") + s.Personalcode +
+                                                            u'"');
+                windows->call(QStringLiteral("Xecute"), QStringLiteral("D ^%XTT"));
+                CloseCacheObject(windows);
+                return true;
+            } catch (const cacheclient::CacheError&) {
+                // A server that takes the connection but not the session set-up is as good as none.
+                try {
+                    s.Factory->disconnect();
+                } catch (...) {
+                }
+            }
+        }
+
+        if (++failedTries == ConnectTriesPerRound) {
+            QWidget* parent = QApplication::activeWindow();
+            if (!serverDialogShown) {
+                MessageBox::show(parent, QMessageBox::Warning, QStringLiteral("Anmeldung an Caché"),
+                                 QStringLiteral("Server nach 3 Versuchen nicht erreichbar!\r\n"
+                                                "Wahrscheinlich sind keine freien Lizenzen verfügbar!\r\n"
+                                                "Bitte Kontrollieren Sie die Verbindungsdaten"));
+                FMServer::instance().exec();
+                serverDialogShown = true;
+                failedTries = 0;
+                if (s.ProgramEnded)
+                    return false;
+                continue;
+            }
+            MessageBox::show(parent, QMessageBox::Critical, QStringLiteral("Anmeldung an Caché"),
+                             QStringLiteral("Der Server ist nicht erreichbar!\r\n"
+                                            "Wahrscheinlich sind keine Lizenzen frei. Die Anwendung wird beendet!\r\n"
+                                            "Bitte Versuchen Sie die Anmeldung zu einem späteren Zeitpunk noch ein mal."));
+            FMServer::instance().hide();
+            s.UserName.clear();
+            if (factoryConnected())
+                s.Factory->disconnect();
+            s.UserName.clear();
+            EndProgram();
+            return false;
+        }
+        QCoreApplication::processEvents();
+        Pause(ConnectPauseHundredths);
+        if (s.ProgramEnded)
+            return false;
+    }
+}
+
+void DBBegin()
+{
+    CacheConnect();
+    idleTimer().get().stop();
+}
+
+void DBEnd(bool resetPointer)
+{
+    if (resetPointer)
+        ScreenPointer::set(ScreenPointer::Arrow);
+    if (!session().ProgramEnded)
+        idleTimer().get().start(IdleTimeoutMs);
+}
+
+void CacheDisconnect()
+{
+    idleTimer().get().stop();
+    try {
+        if (session().Factory && session().Factory->isConnected())
+            session().Factory->disconnect();
+    } catch (...) {
+    }
+}
+
+int Pause(int hundredths)
+{
+    Clock& clock = Clock::instance();
+    const double start = clock.secondsSinceMidnight();
+    const double end = start + hundredths / 100.0;
+    for (;;) {
+        const double now = clock.secondsSinceMidnight();
+        // A wrap at midnight ends the wait.
+        if (!(now < end && now + 0.01 > start))
+            break;
+        clock.runEvents(std::max(1, static_cast<int>((end - now) * 1000)));
+    }
+    return static_cast<int>(clock.secondsSinceMidnight() - start);
+}
+
+void EndProgram()
+{
+    SessionContext& s = session();
+    s.ProgramEnded = true;
+    idleTimer().get().stop();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it)
+        (*it)->close();
+    exitHook()();
+}

@@ -1,0 +1,46 @@
+#include "cacheapi.h"
+
+#include <QLineEdit>
+
+QString ReplaceText(const QString& text, const QString& find, const QString& replace, bool multiChar)
+{
+    const QString what = multiChar ? find : find.left(1);
+    const QString with = multiChar ? replace : replace.left(1);
+    if (what.isEmpty())
+        return text;
+    QString result;
+    result.reserve(text.size());
+    qsizetype at = 0;
+    while (at < text.size()) {
+        if (QStringView(text).mid(at, what.size()) == what) {
+            result += with;
+            at += what.size();
+        } else {
+            result += text.at(at);
+            ++at;
+        }
+    }
+    return result;
+}
+
+QString ConvertText(const QString& text, const QString& mode, bool upperCase)
+{
+    QString result = upperCase ? text.toUpper() : text;
+    if (mode == QLatin1String("VELMOR")) {
+        static const char16_t* const pairs[][2] = {{u"{", u"ä"}, {u"|", u"ö"}, {u"}", u"ü"}, {u"~", u"ß"},
+                                                   {u"[", u"Ä"}, {u"\\", u"Ö"}, {u"]", u"Ü"}, {u"õ", u"§"}};
+        for (const auto& p : pairs)
+            result = ReplaceText(result, QString::fromUtf16(p[0]), QString::fromUtf16(p[1]), false);
+    } else if (mode == QLatin1String("VELMORSUCHE")) {
+        static const char16_t* const pairs[][2] = {{u"ß", u"SS"}, {u"Ä", u"AE"}, {u"Ö", u"OE"}, {u"Ü", u"UE"}};
+        for (const auto& p : pairs)
+            result = ReplaceText(result, QString::fromUtf16(p[0]), QString::fromUtf16(p[1]), true);
+    }
+    return result;
+}
+
+void SelectAllText(QLineEdit* control)
+{
+    if (control)
+        control->setSelection(0, static_cast<int>(control->text().size()));
+}

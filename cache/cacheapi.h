@@ -1,0 +1,101 @@
+#pragma once
+
+// The access routines every part of the program calls: connection, login, call helpers,
+// error report and log, text conversion and application parameters.
+
+#include "cacheclient/Factory.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <memory>
+
+class QLineEdit;
+
+// The one program-wide session record.
+struct SessionContext
+{
+    QString Firma;
+    QString Filiale;
+    QString Personalcode;
+    QString Passwort;
+    QString UserName;
+    QString Server;
+    QString Port;
+    QString Namespace;
+    QString WJ;
+    QString CommandLine;
+    QString ConnectString;
+    std::shared_ptr<cacheclient::Factory> Factory;
+    bool LoginDialogForced = false;
+    bool LoginFailed = false;
+
+    // The user record filled at login.
+    QString PNAME, PNR, DW, BERGRP, ABTBEZ, ABTNR, HAbtNr, fax, EMAIL;
+
+    // A login with data from the command line failed once: from then on the login dialog
+    // asks, since the same command line would only fail again.
+    bool CommandLineRejected = false;
+    // The last LoadConnectionSettings took its data from the command line.
+    bool DataFromCommandLine = false;
+    // EndProgram ran; whatever is still on the stack returns without further work.
+    bool ProgramEnded = false;
+};
+
+SessionContext& session();
+
+// Connection
+extern const QString DefaultServer;
+void LoadConnectionSettings();
+void ReadLoginSettings();
+bool CacheConnect();
+void DBBegin();
+void DBEnd(bool resetPointer);
+void CacheDisconnect();
+// Waits hundredths of a second while window events run; returns the whole seconds passed.
+int Pause(int hundredths);
+void EndProgram();
+// What ends the process after the windows are gone; tests put a recorder in its place.
+void setProgramExitHook(std::function<void()> hook);
+// The idle timer that closes the connection after 60 s without database access.
+bool idleTimerActive();
+constexpr int IdleTimeoutMs = 60000;
+constexpr int ConnectTriesPerRound = 3;
+constexpr int ConnectPauseHundredths = 1000;
+
+// Login
+bool CacheLogin();
+
+// Call helpers
+QString DBCall(const QString& command, bool& errorFlag);
+// list keeps element 0 unused; its upper bound grows in steps of 10 (list.size() - 1).
+short DBCallD(const QString& command, QChar delimiter, QStringList& list, bool& errorFlag);
+void CloseCacheObject(std::unique_ptr<cacheclient::CacheObject>& object);
+void CloseCacheObject(std::unique_ptr<cacheclient::ResultSet>& resultSet);
+QString StrPiece(const QString& text, QChar delimiter, int n, const QString& defaultValue = QString());
+QString StrAfterLast(const QString& text, QChar delimiter);
+// Throws CacheError when the number is no valid date.
+QDate ErpDateToDate(const QString& text);
+QString DateToErpDate(const QVariant& value);
+// The empty date mask of the date input.
+extern const QString EmptyDateMask;
+// Error number for a value that is no date, as the date conversion raises it.
+constexpr int DateConversionError = 13;
+
+// Error report and program log
+void ReportCacheError(const cacheclient::CacheError& error, const QString& operation);
+QString CacheErrorText(const cacheclient::CacheError& error, const QString& operation);
+void WriteLog(const QString& programPart, const QString& text, const QString& parameter);
+// Called once, on the first log line: creates the log window (hidden).
+void setLogWindowCreator(std::function<void()> creator);
+
+// Text conversion
+QString ConvertText(const QString& text, const QString& mode, bool upperCase);
+QString ReplaceText(const QString& text, const QString& find, const QString& replace, bool multiChar);
+void SelectAllText(QLineEdit* control);
+
+// Application parameters
+QVariant GetAppParameter(const QString& group, const QString& name, bool wantDescription,
+                         const QVariant& defaultValue = QVariant(), bool raw = false);
