@@ -277,11 +277,12 @@ DemoReport createDemoDatabase(const QString& path, DemoSize size, quint32 seed)
     const QDate firstDay(FiscalYear - 4, 1, 1);
     const QDate lastDay(FiscalYear, 11, 30);
 
-    // Users and their departments. 19's department 99 has no record on purpose.
+    // Users and their departments. 19's department 99 and 20's personnel record 120 are missing on purpose.
     QSqlQuery user = g.insert("pers_edv", 9);
     Generator::run(user, {Firma, "17", "demo", "J", "Sabine M}ller", 117, 10, "217", "1"});
     Generator::run(user, {Firma, "18", "demo", "N", "Klaus Wei~", 118, 10, "218", "1"});
     Generator::run(user, {Firma, "19", "demo", "J", "J}rgen Sch|nfeld", 119, 99, "219", "2"});
+    Generator::run(user, {Firma, "20", "demo", "J", "Petra Kr}ger", 120, 10, "220", "1"});
     Generator::run(user, {2, "17", "anders", "J", "Sabine M}ller", 117, 10, "217", "1"});
     QSqlQuery abt = g.insert("pers_abt", 4);
     Generator::run(abt, {Firma, 10, "Verkauf Innendienst", 1});

@@ -111,7 +111,10 @@ bool LocalServer::isReachable() const
 
 void LocalServer::setTracePath(const QString& path)
 {
-    m_state->trace = std::make_unique<Trace>(path);
+    if (path.isEmpty())
+        m_state->trace.reset();
+    else
+        m_state->trace = std::make_unique<Trace>(path);
 }
 
 int LocalServer::connectCount() const

@@ -25,7 +25,7 @@ public:
     // as with a stopped server.
     void setReachable(bool reachable);
     bool isReachable() const;
-    // Writes a request trace, as velmor-erpd --trace does.
+    // Writes a request trace, as velmor-erpd --trace does; an empty path stops it.
     void setTracePath(const QString& path);
 
     int connectCount() const;

@@ -1,0 +1,157 @@
+#include "TestSupport.h"
+
+#include "cache/FMPass.h"
+#include "cache/FMServer.h"
+#include "cache/LogModel.h"
+#include "cache/LoginSettings.h"
+#include "cache/cacheapi.h"
+#include "erpsim/DemoData.h"
+#include "erpsim/LocalServer.h"
+#include "widgets/FileDialog.h"
+#include "widgets/ScreenPointer.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+ScriptedBoxes::ScriptedBoxes(const char* file, int line) : m_file(file), m_line(line)
+{
+    MessageBox::setScripted(true);
+    FileDialog::setScripted(true);
+}
+
+ScriptedBoxes::~ScriptedBoxes()
+{
+    QStringList problems;
+    if (MessageBox::pendingAnswers() > 0)
+        problems << QStringLiteral("%1 Antwort(en) nicht gebraucht").arg(MessageBox::pendingAnswers());
+    for (const auto& record : MessageBox::shown())
+        if (!record.expected)
+            problems << QStringLiteral("unerwartete Meldung \"%1\": %2").arg(record.title, record.text);
+    if (FileDialog::pendingAnswers() > 0)
+        problems << QStringLiteral("%1 Dateiauswahl(en) nicht gebraucht").arg(FileDialog::pendingAnswers());
+    MessageBox::setScripted(false);
+    FileDialog::setScripted(false);
+    if (!problems.isEmpty() && !QTest::currentTestFailed())
+        QTest::qFail(qPrintable(problems.join(QStringLiteral("; "))), m_file, m_line);
+}
+
+ScriptedBoxes& ScriptedBoxes::answer(MessageBox::Button button)
+{
+    MessageBox::queueAnswer(button);
+    return *this;
+}
+
+ScriptedBoxes& ScriptedBoxes::chooseFiles(const QStringList& paths)
+{
+    FileDialog::queueFileNames(paths);
+    return *this;
+}
+
+const QList<MessageBox::Record>& ScriptedBoxes::shown() const
+{
+    return MessageBox::shown();
+}
+
+QString ScriptedBoxes::lastText() const
+{
+    return MessageBox::shown().isEmpty() ? QString() : MessageBox::shown().last().text;
+}
+
+void whenShown(const QString& objectName, std::function<void(QWidget*)> action, int timeoutMs)
+{
+    auto* timer = new QTimer(qApp);
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->objectName() == objectName) {
+                timer->stop();
+                timer->deleteLater();
+                action(w);
+                return;
+            }
+        }
+        if (started->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            qWarning("Fenster %s erschien nicht", qPrintable(objectName));
+        }
+    });
+    timer->start(5);
+}
+
+QString demoDatabasePath()
+{
+    static QTemporaryDir dir;
+    static const QString path = [] {
+        const QString p = dir.filePath(QStringLiteral("erp.db"));
+        erpsim::createDemoDatabase(p);
+        return p;
+    }();
+    return path;
+}
+
+erpsim::LocalServer& demoServer()
+{
+    static erpsim::LocalServer server(demoDatabasePath());
+    return server;
+}
+
+void installDemoServer()
+{
+    cacheclient::setFactoryCreator(demoServer().creator());
+}
+
+namespace {
+int exits = 0;
+}
+
+int programExitCount()
+{
+    return exits;
+}
+
+void resetProgramState()
+{
+    if (session().Factory) {
+        try {
+            session().Factory->disconnect();
+        } catch (...) {
+        }
+    }
+    CacheDisconnect();
+    session() = SessionContext();
+    exits = 0;
+    setProgramExitHook([] { ++exits; });
+    LogModel::instance().clear();
+    openLoginSettings()->clear();
+    FMPass& login = FMPass::instance();
+    login.hide();
+    login.BUSER->clear();
+    login.BPASSWORT->clear();
+    FMServer& server = FMServer::instance();
+    server.hide();
+    server.BFIRMA->setText(QStringLiteral("1"));
+    server.BFIL->setText(QStringLiteral("0"));
+    server.BSERVERIP->setText(DefaultServer);
+    server.BPORT->setText(QStringLiteral("1973"));
+    server.BNAMESPACE->setText(QStringLiteral("VELMOR"));
+    server.BWJ->setText(QStringLiteral("0"));
+    server.BUEdit->setChecked(true);
+    for (QLineEdit* e : {server.BFIRMA, server.BFIL, server.BSERVERIP, server.BPORT, server.BNAMESPACE})
+        e->setEnabled(false);
+    ScreenPointer::clearHistory();
+    demoServer().setReachable(true);
+    installDemoServer();
+}
+
+bool loginAsDemoUser(const QString& code, const QString& password)
+{
+    session().CommandLine = QStringLiteral("1 0 %1 %2 127.0.0.1 1972").arg(code, password);
+    session().LoginDialogForced = true;
+    return CacheLogin();
+}

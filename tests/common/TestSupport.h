@@ -1,0 +1,54 @@
+#pragma once
+
+// Shared seams for the program's tests: scripted message boxes and file dialogs that fail the
+// test on a surprise, a hook that drives a modal window once it shows, the in-process demo
+// server with its database made once per test process, and a demo login.
+
+#include "widgets/MessageBox.h"
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+namespace erpsim {
+class LocalServer;
+}
+
+// While alive, message boxes and file dialogs are scripted. The destructor fails the running
+// test when a queued answer was left unused or a box appeared that no answer was queued for.
+class ScriptedBoxes
+{
+public:
+    ScriptedBoxes(const char* file = __builtin_FILE(), int line = __builtin_LINE());
+    ~ScriptedBoxes();
+
+    ScriptedBoxes& answer(MessageBox::Button button);
+    ScriptedBoxes& chooseFiles(const QStringList& paths);
+    const QList<MessageBox::Record>& shown() const;
+    // The text of the last box, or an empty text.
+    QString lastText() const;
+
+private:
+    const char* m_file;
+    int m_line;
+};
+
+// Runs action once on the first visible top-level widget with this object name (typically a
+// modal dialog that blocks the caller). Returns at once; the action runs from the event loop.
+void whenShown(const QString& objectName, std::function<void(QWidget*)> action, int timeoutMs = 10000);
+
+// The demo database, made once per test process in a temporary folder.
+QString demoDatabasePath();
+// The in-process demo server over it.
+erpsim::LocalServer& demoServer();
+// Makes it the server that the program's factories connect to (resetProgramState does this).
+void installDemoServer();
+
+// Puts every program-wide record back to its state at program start: session, log, dialogs'
+// texts, settings store, pointer history; and records EndProgram instead of ending the process.
+void resetProgramState();
+int programExitCount();
+
+// Logs in as demo user 17 through the command line; true on success.
+bool loginAsDemoUser(const QString& code = QStringLiteral("17"), const QString& password = QStringLiteral("demo"));
