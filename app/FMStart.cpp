@@ -1,21 +1,234 @@
 #include "FMStart.h"
 
+#include "about/frmAbout.h"
+#include "app/frmProgrammverlauf.h"
 #include "cache/FMPass.h"
 #include "cache/cacheapi.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
+#include "widgets/Twips.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+// Places a control by its documented geometry in twips.
+void place(QWidget* w, int left, int top, int width, int height)
+{
+    w->setGeometry(Twips::toPixels(left), Twips::toPixels(top), Twips::toPixels(width),
+                   Twips::toPixels(height));
+}
+
+template <typename T> T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+constexpr int NumberLeft = 120;
+constexpr int NumberWidthNarrow = 1455;
+constexpr int NumberWidthWide = 3015;
+
+} // namespace
 
 FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("FMStart"));
-    resize(800, 560);
+    buildControls();
+    buildMenus();
+    setLogWindowCreator([] { frmProgrammverlauf::instance(); });
+}
+
+FMStart::~FMStart()
+{
+    setLogWindowCreator(nullptr);
+}
+
+void FMStart::buildControls()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("FMStartFlaeche"));
+    setCentralWidget(central);
+    central->installEventFilter(this);
+    setFixedSize(Twips::toPixels(9720), Twips::toPixels(6120) + menuBar()->sizeHint().height());
+
+    FileListe = named(new QListWidget(central), QStringLiteral("FileListe"));
+    FileListe->setAccessibleName(QStringLiteral("Dateiliste"));
+    FileListe->setAcceptDrops(true);
+    FileListe->viewport()->setAcceptDrops(true);
+    FileListe->viewport()->installEventFilter(this);
+    FileListe->installEventFilter(this);
+    place(FileListe, 120, 120, 4200, 4920);
+    connect(FileListe, &QListWidget::itemSelectionChanged, this, &FMStart::FileListe_Click);
+    connect(FileListe, &QListWidget::itemClicked, this, &FMStart::FileListe_Click);
+
+    Dokument[0] =
+        named(new QPushButton(QStringLiteral("Dokument hinzufügen"), central), QStringLiteral("Dokument(0)"));
+    Dokument[1] =
+        named(new QPushButton(QStringLiteral("Eingaben löschen"), central), QStringLiteral("Dokument(1)"));
+    place(Dokument[0], 120, 5160, 2040, 420);
+    place(Dokument[1], 2280, 5160, 2040, 420);
+    for (int i = 0; i < 2; ++i)
+        connect(Dokument[i], &QPushButton::clicked, this, [this, i] { Dokument_Click(i); });
+
+    fr_KontoKreis = named(new QGroupBox(QStringLiteral(" Dokumentverknüpfung"), central),
+                          QStringLiteral("fr_KontoKreis"));
+    place(fr_KontoKreis, 4440, 120, 5160, 4080);
+    QWidget* frame = fr_KontoKreis;
+
+    Label1 = named(new QLabel(QStringLiteral("Suchbegriff"), frame), QStringLiteral("Label1"));
+    cmb_Match = named(new QComboBox(frame), QStringLiteral("cmb_Match"));
+    cmb_Match->setEditable(true);
+    Label1->setBuddy(cmb_Match);
+    place(Label1, 120, 300, 2400, 240);
+    place(cmb_Match, 120, 540, 4800, 330);
+
+    Label2 = named(new QLabel(QStringLiteral("Belegart"), frame), QStringLiteral("Label2"));
+    cmb_LinkBelArt = named(new QComboBox(frame), QStringLiteral("cmb_LinkBelArt"));
+    cmb_LinkBelArt->setEditable(true);
+    cmb_LinkBelArt->setInsertPolicy(QComboBox::NoInsert);
+    cmb_LinkBelArt->addItems({QString(), QStringLiteral("AG Angebot"), QStringLiteral("AU Auftrag"),
+                              QStringLiteral("BE Bestellung"), QStringLiteral("ER Eingangsrechnung"),
+                              QStringLiteral("RE Rechnung")});
+    cmb_LinkBelArt->setCurrentIndex(0);
+    Label2->setBuddy(cmb_LinkBelArt);
+    place(Label2, 120, 960, 2400, 240);
+    place(cmb_LinkBelArt, 120, 1200, 4800, 330);
+    connect(cmb_LinkBelArt, &QComboBox::currentTextChanged, this, &FMStart::cmb_LinkBelArt_LostFocus);
+    connect(cmb_LinkBelArt, &QComboBox::activated, this, &FMStart::cmb_LinkBelArt_LostFocus);
+    cmb_LinkBelArt->installEventFilter(this);
+
+    Label3 = named(new QLabel(QStringLiteral("Belegnummer"), frame), QStringLiteral("Label3"));
+    txt_LinkBelNr = named(new QLineEdit(frame), QStringLiteral("txt_LinkBelNr"));
+    Label3->setBuddy(txt_LinkBelNr);
+    SucheBelegnummer =
+        named(new QPushButton(QStringLiteral("Suche"), frame), QStringLiteral("SucheBelegnummer"));
+    SucheBelegnummer->setAccessibleName(QStringLiteral("Suche Belegnummer"));
+    cmb_Datum = named(new QLineEdit(frame), QStringLiteral("cmb_Datum"));
+    cmb_Datum->setAccessibleName(QStringLiteral("Belegdatum"));
+    place(Label3, 120, 1620, 2400, 240);
+    // Until the document type first changes: number field narrow, button right of it, date after the button.
+    place(txt_LinkBelNr, NumberLeft, 1860, NumberWidthNarrow, 330);
+    place(SucheBelegnummer, NumberLeft + NumberWidthNarrow, 1860, 840, 330);
+    place(cmb_Datum, NumberLeft + NumberWidthNarrow + 960, 1860, 1800, 330);
+
+    o_KontoKreis[0] =
+        named(new QRadioButton(QStringLiteral("Kunde"), frame), QStringLiteral("o_KontoKreis(0)"));
+    o_KontoKreis[1] =
+        named(new QRadioButton(QStringLiteral("Lieferant"), frame), QStringLiteral("o_KontoKreis(1)"));
+    o_KontoKreis[0]->setChecked(true);
+    place(o_KontoKreis[0], 120, 2340, 1300, 300);
+    place(o_KontoKreis[1], 1500, 2340, 1500, 300);
+    for (int i = 0; i < 2; ++i)
+        connect(o_KontoKreis[i], &QRadioButton::clicked, this, [this, i] { o_KontoKreis_Click(i); });
+
+    txt_KKRNr = named(new QLineEdit(QStringLiteral("0"), frame), QStringLiteral("txt_KKRNr"));
+    txt_KKRNr->setAccessibleName(QStringLiteral("Kontonummer"));
+    b_KKRSuche = named(new QPushButton(QStringLiteral("Suche"), frame), QStringLiteral("b_KKRSuche"));
+    b_KKRSuche->setAccessibleName(QStringLiteral("Suche Kontonummer"));
+    place(txt_KKRNr, 120, 2700, 1455, 330);
+    place(b_KKRSuche, 1575, 2700, 840, 330);
+
+    lbl_BAU = named(new QLabel(QStringLiteral("Baustellenummer"), frame), QStringLiteral("lbl_BAU"));
+    txt_BAU = named(new QLineEdit(frame), QStringLiteral("txt_BAU"));
+    lbl_BAU->setBuddy(txt_BAU);
+    b_BAU = named(new QPushButton(QStringLiteral("Suche"), frame), QStringLiteral("b_BAU"));
+    b_BAU->setAccessibleName(QStringLiteral("Suche Baustelle"));
+    place(lbl_BAU, 120, 3180, 2400, 240);
+    place(txt_BAU, 120, 3420, 1455, 330);
+    place(b_BAU, 1575, 3420, 840, 330);
+
+    fr_Passwort = named(new QGroupBox(QStringLiteral(" Passwort"), central), QStringLiteral("fr_Passwort"));
+    place(fr_Passwort, 4440, 4260, 5160, 780);
+    txt_Passwort = named(new QLineEdit(fr_Passwort), QStringLiteral("txt_Passwort"));
+    txt_Passwort->setEchoMode(QLineEdit::Password);
+    txt_Passwort->setToolTip(QStringLiteral("Passwort für Archivzugriff auf das Dokument"));
+    txt_Passwort->setAccessibleName(QStringLiteral("Passwort"));
+    place(txt_Passwort, 120, 300, 2880, 330);
+
+    OKButton =
+        named(new QPushButton(QStringLiteral("Übernehmen ins &Archiv"), central), QStringLiteral("OKButton"));
+    Command1 = named(new QPushButton(QStringLiteral("B&eenden"), central), QStringLiteral("Command1"));
+    place(OKButton, 4440, 5160, 2760, 420);
+    place(Command1, 7320, 5160, 2280, 420);
+    connect(Command1, &QPushButton::clicked, this, &QWidget::close);
+
+    // Keyboard order follows the work: files, then the link from top to bottom, then the hand-over.
+    setTabOrder(FileListe, Dokument[0]);
+    setTabOrder(Dokument[0], Dokument[1]);
+    setTabOrder(Dokument[1], cmb_Match);
+    setTabOrder(cmb_Match, cmb_LinkBelArt);
+    setTabOrder(cmb_LinkBelArt, txt_LinkBelNr);
+    setTabOrder(txt_LinkBelNr, SucheBelegnummer);
+    setTabOrder(SucheBelegnummer, cmb_Datum);
+    setTabOrder(cmb_Datum, o_KontoKreis[0]);
+    setTabOrder(o_KontoKreis[0], o_KontoKreis[1]);
+    setTabOrder(o_KontoKreis[1], txt_KKRNr);
+    setTabOrder(txt_KKRNr, b_KKRSuche);
+    setTabOrder(b_KKRSuche, txt_BAU);
+    setTabOrder(txt_BAU, b_BAU);
+    setTabOrder(b_BAU, txt_Passwort);
+    setTabOrder(txt_Passwort, OKButton);
+    setTabOrder(OKButton, Command1);
+}
+
+void FMStart::buildMenus()
+{
+    QMenu* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
+    datei->setObjectName(QStringLiteral("Datei"));
+    mDatei[0] = named(datei->addAction(QStringLiteral("&Einfügen")), QStringLiteral("mDatei(0)"));
+    mDatei[1] = named(datei->addAction(QStringLiteral("Lö&schen")), QStringLiteral("mDatei(1)"));
+    datei->addSeparator()->setObjectName(QStringLiteral("nil1"));
+    mLogin = named(datei->addAction(QStringLiteral("&Login")), QStringLiteral("mLogin"));
+    datei->addSeparator()->setObjectName(QStringLiteral("nil"));
+    Beenden = named(datei->addAction(QStringLiteral("&Beenden")), QStringLiteral("Beenden"));
+    for (int i = 0; i < 2; ++i)
+        connect(mDatei[i], &QAction::triggered, this, [this, i] { Dokument_Click(i); });
+    connect(mLogin, &QAction::triggered, this, [] {
+        FMPass& login = FMPass::instance();
+        login.show();
+        login.raise();
+        login.activateWindow();
+    });
+    connect(Beenden, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* hilfe = menuBar()->addMenu(QStringLiteral("&Hilfe"));
+    hilfe->setObjectName(QStringLiteral("Hilfe"));
+    HilfeUeber = named(hilfe->addAction(QStringLiteral("Hilfe &über ...")), QStringLiteral("HilfeUeber"));
+    mProgrammverlauf =
+        named(hilfe->addAction(QStringLiteral("Programmverlauf")), QStringLiteral("mProgrammverlauf"));
+    connect(HilfeUeber, &QAction::triggered, this, [] { frmAbout::showModeless(); });
+    connect(mProgrammverlauf, &QAction::triggered, this, [] {
+        frmProgrammverlauf& log = frmProgrammverlauf::instance();
+        log.show();
+        log.raise();
+    });
+
+    mRechtsImage = new QMenu(this);
+    mRechtsImage->setObjectName(QStringLiteral("mRechtsImage"));
+    m_RechtsImage[0] =
+        named(mRechtsImage->addAction(QStringLiteral("Entfernen")), QStringLiteral("m_RechtsImage(0)"));
+    connect(m_RechtsImage[0], &QAction::triggered, this, [this] { m_RechtsImage_Click(0); });
 }
 
 QString FMStart::caption(const QString& userName, const QString& firma, const QString& filiale)
 {
-    return QStringLiteral("File ins Archivladen   Benutzer: ") + userName + QStringLiteral("  Firma: ") + firma +
-           QStringLiteral(" Filiale: ") + filiale;
+    return QStringLiteral("File ins Archivladen   Benutzer: ") + userName + QStringLiteral("  Firma: ") +
+           firma + QStringLiteral(" Filiale: ") + filiale;
 }
 
 void FMStart::setStartCaption()
@@ -37,7 +250,145 @@ bool FMStart::start()
     }
     FMPass::instance().setMainWindow(this, [this] { setStartCaption(); });
     setStartCaption();
+    MatchListeLaden();
     return true;
+}
+
+void FMStart::MatchListeLaden()
+{
+    cmb_Match->clear();
+    bool ok = false;
+    const int n = GetAppParameter(QStringLiteral("FXR"), QStringLiteral("M_Anzahl"), false)
+                      .toString()
+                      .trimmed()
+                      .toShort(&ok);
+    // A missing or unreadable count loads no keywords.
+    for (int i = 1; ok && i <= n; ++i)
+        cmb_Match->addItem(
+            GetAppParameter(QStringLiteral("FXR"), QStringLiteral("M_%1").arg(i), false).toString());
+    cmb_Match->setCurrentIndex(-1);
+    o_KontoKreis_Click(0);
+}
+
+void FMStart::Dokument_Click(int index)
+{
+    WriteLog(QStringLiteral("Dokument_Click"), QStringLiteral("Index"), QString::number(index));
+    if (index == 0) {
+        BilderLaden();
+    } else if (index == 1) {
+        WriteLog(QStringLiteral("Dokument_Click"), QStringLiteral("Bilder Löschen"), QString());
+        FileListe->clear();
+        m_auswahlIndex = -1;
+    }
+}
+
+QString FMStart::fileFilter()
+{
+    QString filter = QStringLiteral("Scanfile Bildformat oder Acrobat (*.tif;*.pdf)|*.tif;*.pdf");
+    for (const char* more : {"|Textdokument (*.doc;*.txt;*.ntf)|*.doc;*.txt;*.ntf", "|Tabelle (*.xls)|*.xls",
+                             "|Präsentation (*.ppt)|*.ppt", "|Alle Dokumente (*.*)|*.*"})
+        filter += QString::fromUtf8(more);
+    return filter;
+}
+
+QString FMStart::toQtFilter(const QString& filter)
+{
+    // Pieces alternate description and pattern list; Qt shows the description and reads the
+    // patterns from the parentheses, separated by blanks.
+    const QStringList pieces = filter.split(u'|');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < pieces.size(); i += 2) {
+        const QString patterns = pieces.at(i + 1).split(u';').join(u' ');
+        QString description = pieces.at(i);
+        const qsizetype open = description.indexOf(u'(');
+        if (open >= 0)
+            description = description.left(open).trimmed();
+        entries << QStringLiteral("%1 (%2)").arg(description, patterns);
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+void FMStart::BilderLaden()
+{
+    WriteLog(QStringLiteral("BilderLaden"), QString(), QString());
+    const QString directory =
+        GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirScan"), false, QVariant(), true).toString();
+    const QStringList chosen =
+        FileDialog::getOpenFileNames(this, QStringLiteral("Öffnen"), directory, toQtFilter(fileFilter()));
+    WriteLog(QStringLiteral("BilderLaden"), QStringLiteral("FileName"), chosen.value(0));
+    if (chosen.value(0).isEmpty()) {
+        MessageBox::show(this, QMessageBox::Critical, QStringLiteral("Abbruch"),
+                         QStringLiteral("Abbruch: Kein File ausgewählt!"));
+        WriteLog(QStringLiteral("BilderLaden"), QStringLiteral("Kein File ausgewählt"), QString());
+        return;
+    }
+    appendFiles(chosen);
+}
+
+void FMStart::appendFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        if (files().contains(path)) {
+            MessageBox::show(this, QMessageBox::NoIcon, QStringLiteral("Doppeltes File"),
+                             QStringLiteral("Das ausgewählte File wurde bereits zur Liste hinzugefügt"));
+            continue;
+        }
+        FileListe->addItem(path);
+    }
+}
+
+void FMStart::addDroppedFiles(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        WriteLog(QStringLiteral("FileListe_Drop"), QStringLiteral("Abgelegt"), path);
+    appendFiles(paths);
+}
+
+QStringList FMStart::files() const
+{
+    QStringList paths;
+    for (int i = 0; i < FileListe->count(); ++i)
+        paths << FileListe->item(i)->text();
+    return paths;
+}
+
+void FMStart::FileListe_Click()
+{
+    for (int i = 0; i < FileListe->count(); ++i) {
+        if (FileListe->item(i)->isSelected()) {
+            m_auswahlIndex = i;
+            return;
+        }
+    }
+}
+
+void FMStart::m_RechtsImage_Click(int index)
+{
+    if (index == 0 && m_auswahlIndex >= 0 && m_auswahlIndex < FileListe->count()) {
+        delete FileListe->takeItem(m_auswahlIndex);
+        m_auswahlIndex = -1;
+    }
+}
+
+void FMStart::cmb_LinkBelArt_LostFocus()
+{
+    const QString code = StrPiece(cmb_LinkBelArt->currentText(), u' ', 1, QString());
+    const bool dated = code == QLatin1String("AU") || code == QLatin1String("RE");
+    const int width = Twips::toPixels(dated ? NumberWidthNarrow : NumberWidthWide);
+    txt_LinkBelNr->resize(width, txt_LinkBelNr->height());
+    cmb_Datum->setVisible(dated);
+    SucheBelegnummer->move(txt_LinkBelNr->x() + width, SucheBelegnummer->y());
+}
+
+void FMStart::o_KontoKreis_Click(int index)
+{
+    if (index != 0 && index != 1)
+        return;
+    const bool customer = index == 0;
+    lbl_BAU->setVisible(customer);
+    txt_BAU->setVisible(customer);
+    b_BAU->setVisible(customer);
+    m_kontoKreisCode = customer ? QStringLiteral("K") : QStringLiteral("L");
 }
 
 void FMStart::closeEvent(QCloseEvent* event)
@@ -47,4 +398,36 @@ void FMStart::closeEvent(QCloseEvent* event)
         return;
     CacheDisconnect();
     EndProgram();
+}
+
+bool FMStart::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!FileListe || !cmb_LinkBelArt)
+        return QMainWindow::eventFilter(watched, event);
+    if (watched == centralWidget() && event->type() == QEvent::MouseButtonPress) {
+        MatchListeLaden();
+    } else if (watched == cmb_LinkBelArt && event->type() == QEvent::FocusOut) {
+        cmb_LinkBelArt_LostFocus();
+    } else if (watched == FileListe->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+            mRechtsImage->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        } else if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (drag->mimeData()->hasUrls()) {
+                drag->acceptProposedAction();
+                return true;
+            }
+        } else if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            QStringList paths;
+            for (const QUrl& url : drop->mimeData()->urls())
+                if (url.isLocalFile())
+                    paths << url.toLocalFile();
+            drop->acceptProposedAction();
+            addDroppedFiles(paths);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

@@ -2,20 +2,90 @@
 
 #include <QMainWindow>
 
-// The program's main window.
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+
+// The program's main window: the document file list, the document link entry and the
+// hand-over.
 class FMStart : public QMainWindow
 {
     Q_OBJECT
 
 public:
     explicit FMStart(QWidget* parent = nullptr);
+    ~FMStart() override;
 
-    // Logs in (repeating until a user is logged in or the program ends) and prepares the
-    // window; false when the program ended during the login.
+    // Logs in (repeating until a user is logged in or the program ends), sets the caption and
+    // loads the keyword list; false when the program ended during the login.
     bool start();
     void setStartCaption();
     static QString caption(const QString& userName, const QString& firma, const QString& filiale);
 
+    // Handlers, named as the window's events.
+    void MatchListeLaden();
+    void Dokument_Click(int index);
+    void BilderLaden();
+    void FileListe_Click();
+    void m_RechtsImage_Click(int index);
+    void cmb_LinkBelArt_LostFocus();
+    void o_KontoKreis_Click(int index);
+    // Files dropped from a file manager: the same duplicate rule as chosen files.
+    void addDroppedFiles(const QStringList& paths);
+
+    QString KontoKreisCode() const { return m_kontoKreisCode; }
+    int AuswahlIndex() const { return m_auswahlIndex; }
+    QStringList files() const;
+
+    // The open-file dialog's filter as the program defines it, and in Qt's notation.
+    static QString fileFilter();
+    static QString toQtFilter(const QString& filter);
+
+    // Controls, named as documented.
+    QListWidget* FileListe = nullptr;
+    QPushButton* Dokument[2] = {};
+    QPushButton* OKButton = nullptr;
+    QPushButton* Command1 = nullptr;
+    QGroupBox* fr_KontoKreis = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* cmb_Match = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* cmb_LinkBelArt = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* txt_LinkBelNr = nullptr;
+    QPushButton* SucheBelegnummer = nullptr;
+    QWidget* cmb_Datum = nullptr;
+    QRadioButton* o_KontoKreis[2] = {};
+    QLineEdit* txt_KKRNr = nullptr;
+    QPushButton* b_KKRSuche = nullptr;
+    QLabel* lbl_BAU = nullptr;
+    QLineEdit* txt_BAU = nullptr;
+    QPushButton* b_BAU = nullptr;
+    QGroupBox* fr_Passwort = nullptr;
+    QLineEdit* txt_Passwort = nullptr;
+    QMenu* mRechtsImage = nullptr;
+    QAction* mDatei[2] = {};
+    QAction* mLogin = nullptr;
+    QAction* Beenden = nullptr;
+    QAction* HilfeUeber = nullptr;
+    QAction* mProgrammverlauf = nullptr;
+    QAction* m_RechtsImage[1] = {};
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void appendFiles(const QStringList& paths);
+
+    QString m_kontoKreisCode = QStringLiteral("K");
+    int m_auswahlIndex = -1;
 };

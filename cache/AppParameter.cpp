@@ -1,7 +1,7 @@
 #include "cacheapi.h"
 
-QVariant GetAppParameter(const QString& group, const QString& name, bool wantDescription, const QVariant& defaultValue,
-                         bool raw)
+QVariant GetAppParameter(const QString& group, const QString& name, bool wantDescription,
+                         const QVariant& defaultValue, bool raw)
 {
     DBBegin();
     std::unique_ptr<cacheclient::CacheObject> parameter;
@@ -10,20 +10,24 @@ QVariant GetAppParameter(const QString& group, const QString& name, bool wantDes
             throw cacheclient::CacheError(cacheclient::ClientError::NotConnected,
                                           QStringLiteral("Keine Verbindung zum Server"));
         parameter = session().Factory->openId(QStringLiteral("XR.ParAnwPar"),
-                                              session().Firma + QStringLiteral("||") + group + QStringLiteral("||") + name);
+                                              session().Firma + QStringLiteral("||") + group +
+                                                  QStringLiteral("||") + name);
         QString result;
         if (wantDescription)
-            result = parameter->call(QStringLiteral("BeschreibungLogicalToODBC"), parameter->property(QStringLiteral("Beschreibung")));
+            result = parameter->call(QStringLiteral("BeschreibungLogicalToODBC"),
+                                     parameter->property(QStringLiteral("Beschreibung")));
         else if (raw)
             result = parameter->property(QStringLiteral("Parameter"));
         else
-            result = parameter->call(QStringLiteral("parameterLogicalToODBC"), parameter->property(QStringLiteral("Parameter")));
+            result = parameter->call(QStringLiteral("parameterLogicalToODBC"),
+                                     parameter->property(QStringLiteral("Parameter")));
         CloseCacheObject(parameter);
         DBEnd(false);
         return result;
     } catch (const cacheclient::CacheError& error) {
         CloseCacheObject(parameter);
-        ReportCacheError(error, QStringLiteral("Lese Parameter Gruppe ") + group + QStringLiteral(" Objekt ") + name);
+        ReportCacheError(error, QStringLiteral("Lese Parameter Gruppe ") + group +
+                                    QStringLiteral(" Objekt ") + name);
         DBEnd(false);
         return defaultValue;
     }

@@ -11,7 +11,8 @@ const QString DBCallFailure = QStringLiteral("Ungültige Anfrage! Kein Ergebnis 
 
 QString xecute(const QString& command)
 {
-    std::unique_ptr<cacheclient::CacheObject> windows = session().Factory->classObject(QStringLiteral("XR.Windows"));
+    std::unique_ptr<cacheclient::CacheObject> windows =
+        session().Factory->classObject(QStringLiteral("XR.Windows"));
     QString line = command;
     QStringList args{line};
     const QString output = windows->call(QStringLiteral("Xecute"), args);
@@ -22,7 +23,8 @@ QString xecute(const QString& command)
 std::shared_ptr<cacheclient::Factory> requireFactory()
 {
     if (!session().Factory)
-        throw CacheError(cacheclient::ClientError::NotConnected, QStringLiteral("Keine Verbindung zum Server"));
+        throw CacheError(cacheclient::ClientError::NotConnected,
+                         QStringLiteral("Keine Verbindung zum Server"));
     return session().Factory;
 }
 } // namespace
@@ -37,7 +39,8 @@ QString DBCall(const QString& command, bool& errorFlag)
         return output;
     } catch (const CacheError& error) {
         errorFlag = true;
-        ReportCacheError(error, DBCallFailure + QStringLiteral("DBCall Aufruf von XR.Windwos Xecute ") + command);
+        ReportCacheError(error,
+                         DBCallFailure + QStringLiteral("DBCall Aufruf von XR.Windwos Xecute ") + command);
         return QString();
     }
 }
@@ -52,7 +55,8 @@ short DBCallD(const QString& command, QChar delimiter, QStringList& list, bool& 
         DBEnd(false);
     } catch (const CacheError& error) {
         errorFlag = true;
-        ReportCacheError(error, DBCallFailure + QStringLiteral("DBCallD Aufruf von XR.Windwos Xecute ") + command);
+        ReportCacheError(error,
+                         DBCallFailure + QStringLiteral("DBCallD Aufruf von XR.Windwos Xecute ") + command);
         return 0;
     }
     short count = 0;
@@ -135,9 +139,11 @@ QDate ErpDateToDate(const QString& text)
     while (end < trimmed.size() && trimmed[end].isDigit())
         ++end;
     const qint64 n = trimmed.left(end).toLongLong();
-    const QDate date(static_cast<int>(n / 10000 + 1900), static_cast<int>((n / 100) % 100), static_cast<int>(n % 100));
+    const QDate date(static_cast<int>(n / 10000 + 1900), static_cast<int>((n / 100) % 100),
+                     static_cast<int>(n % 100));
     if (n <= 0 || !date.isValid())
-        throw CacheError(DateConversionError, QStringLiteral("Typen unverträglich: \"%1\" ist kein Datum").arg(text));
+        throw CacheError(DateConversionError,
+                         QStringLiteral("Typen unverträglich: \"%1\" ist kein Datum").arg(text));
     return date;
 }
 
@@ -177,6 +183,7 @@ QString DateToErpDate(const QVariant& value)
     }
     if (!date.isValid() || date == QDate(1899, 12, 31))
         return QString();
-    return QString::number(date.year() - 1900) + QStringLiteral("%1").arg(date.month(), 2, 10, QLatin1Char('0')) +
+    return QString::number(date.year() - 1900) +
+           QStringLiteral("%1").arg(date.month(), 2, 10, QLatin1Char('0')) +
            QStringLiteral("%1").arg(date.day(), 2, 10, QLatin1Char('0'));
 }

@@ -99,7 +99,8 @@ void setProgramExitHook(std::function<void()> hook)
 void LoadConnectionSettings()
 {
     SessionContext& s = session();
-    s.DataFromCommandLine = !s.CommandLine.isEmpty() && isNumeric(StrPiece(s.CommandLine, u' ', 1)) && !s.CommandLineRejected;
+    s.DataFromCommandLine =
+        !s.CommandLine.isEmpty() && isNumeric(StrPiece(s.CommandLine, u' ', 1)) && !s.CommandLineRejected;
     if (s.DataFromCommandLine) {
         const QString& line = s.CommandLine;
         s.Firma = StrPiece(line, u' ', 1);
@@ -169,10 +170,11 @@ bool CacheConnect()
         }
         if (connected) {
             try {
-                std::unique_ptr<cacheclient::CacheObject> windows = s.Factory->classObject(QStringLiteral("XR.Windows"));
-                windows->call(QStringLiteral("Xecute"), QStringLiteral("S FIRMA=") + s.Firma + QStringLiteral(",FIL=") +
-                                                            s.Filiale + QStringLiteral(",PERSONAL=\"") + s.Personalcode +
-                                                            u'"');
+                std::unique_ptr<cacheclient::CacheObject> windows =
+                    s.Factory->classObject(QStringLiteral("XR.Windows"));
+                windows->call(QStringLiteral("Xecute"),
+                              QStringLiteral("S FIRMA=") + s.Firma + QStringLiteral(",FIL=") + s.Filiale +
+                                  QStringLiteral(",PERSONAL=\"") + s.Personalcode + u'"');
                 windows->call(QStringLiteral("Xecute"), QStringLiteral("D ^%XTT"));
                 CloseCacheObject(windows);
                 return true;
@@ -199,10 +201,11 @@ bool CacheConnect()
                     return false;
                 continue;
             }
-            MessageBox::show(parent, QMessageBox::Critical, QStringLiteral("Anmeldung an Caché"),
-                             QStringLiteral("Der Server ist nicht erreichbar!\r\n"
-                                            "Wahrscheinlich sind keine Lizenzen frei. Die Anwendung wird beendet!\r\n"
-                                            "Bitte Versuchen Sie die Anmeldung zu einem späteren Zeitpunk noch ein mal."));
+            MessageBox::show(
+                parent, QMessageBox::Critical, QStringLiteral("Anmeldung an Caché"),
+                QStringLiteral("Der Server ist nicht erreichbar!\r\n"
+                               "Wahrscheinlich sind keine Lizenzen frei. Die Anwendung wird beendet!\r\n"
+                               "Bitte Versuchen Sie die Anmeldung zu einem späteren Zeitpunk noch ein mal."));
             FMServer::instance().hide();
             s.UserName.clear();
             if (factoryConnected())

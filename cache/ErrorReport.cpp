@@ -6,14 +6,16 @@
 
 QString CacheErrorText(const cacheclient::CacheError& error, const QString& operation)
 {
-    return QStringLiteral("Vorgang: ") + operation + QStringLiteral(".\r\n\r\nFehler: ") + QString::number(error.number()) +
-           QStringLiteral("\r\n") + error.description() + QStringLiteral("\r\n\r\n");
+    return QStringLiteral("Vorgang: ") + operation + QStringLiteral(".\r\n\r\nFehler: ") +
+           QString::number(error.number()) + QStringLiteral("\r\n") + error.description() +
+           QStringLiteral("\r\n\r\n");
 }
 
 void ReportCacheError(const cacheclient::CacheError& error, const QString& operation)
 {
-    MessageBox::show(QApplication::activeWindow(), QMessageBox::Warning, QStringLiteral("Caché Zugriffsfehler"),
-                     CacheErrorText(error, operation), QMessageBox::Ok);
+    MessageBox::show(QApplication::activeWindow(), QMessageBox::Warning,
+                     QStringLiteral("Caché Zugriffsfehler"), CacheErrorText(error, operation),
+                     QMessageBox::Ok);
     DBEnd(true);
 }
 

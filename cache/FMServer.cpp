@@ -66,8 +66,8 @@ void FMServer::editClicked()
     // The button has already changed its state: up asks to edit, down ends editing.
     if (!BUEdit->isChecked()) {
         if (MessageBox::show(this, QMessageBox::Question, QStringLiteral("Anmeldung an Caché"),
-                             QStringLiteral("Änderungen erlauben?"), QMessageBox::Yes | QMessageBox::No) ==
-            QMessageBox::Yes)
+                             QStringLiteral("Änderungen erlauben?"),
+                             QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
             setFieldsEnabled(true);
         else
             BUEdit->setChecked(true);
@@ -75,7 +75,8 @@ void FMServer::editClicked()
     }
     setFieldsEnabled(false);
     if (MessageBox::show(this, QMessageBox::Question, QStringLiteral("Anmeldung an Caché"),
-                         QStringLiteral("Änderungen sichern?"), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+                         QStringLiteral("Änderungen sichern?"),
+                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         DBEnd(false);
         CacheDisconnect();
         FMPass::instance().Sichern();

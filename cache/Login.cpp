@@ -27,17 +27,21 @@ bool CacheLogin()
     QString operation = QStringLiteral("Anmeldung mit nicht existierendem Personalcode");
     try {
         if (!s.Factory)
-            throw CacheError(cacheclient::ClientError::NotConnected, QStringLiteral("Keine Verbindung zum Server"));
-        std::unique_ptr<cacheclient::CacheObject> user =
-            s.Factory->openId(QStringLiteral("XR.ParPersEdv"), s.Firma + QStringLiteral("||") + s.Personalcode);
-        if (user->property(QStringLiteral("Passwort")) != s.Passwort || user->property(QStringLiteral("AKTIV")) != QLatin1String("J")) {
-            MessageBox::show(QApplication::activeWindow(), QMessageBox::Information, QStringLiteral("Anmeldung an Caché."),
+            throw CacheError(cacheclient::ClientError::NotConnected,
+                             QStringLiteral("Keine Verbindung zum Server"));
+        std::unique_ptr<cacheclient::CacheObject> user = s.Factory->openId(
+            QStringLiteral("XR.ParPersEdv"), s.Firma + QStringLiteral("||") + s.Personalcode);
+        if (user->property(QStringLiteral("Passwort")) != s.Passwort ||
+            user->property(QStringLiteral("AKTIV")) != QLatin1String("J")) {
+            MessageBox::show(QApplication::activeWindow(), QMessageBox::Information,
+                             QStringLiteral("Anmeldung an Caché."),
                              QStringLiteral("Passwort Falsch oder Benutzer nicht Aktiv."));
             s.LoginFailed = true;
             SelectAllText(FMPass::instance().BPASSWORT);
             CloseCacheObject(user);
         } else {
-            const QString displayName = user->call(QStringLiteral("PNAMELogicalToODBC"), user->property(QStringLiteral("PNAME")));
+            const QString displayName =
+                user->call(QStringLiteral("PNAMELogicalToODBC"), user->property(QStringLiteral("PNAME")));
             s.UserName = s.Personalcode + u'|' + displayName;
             s.PNAME = displayName;
             s.PNR = user->property(QStringLiteral("PNR"));
@@ -46,9 +50,10 @@ bool CacheLogin()
             const QString departmentNo = user->property(QStringLiteral("ABTNR"));
 
             operation = QStringLiteral("Abteilungsermittlung");
-            std::unique_ptr<cacheclient::CacheObject> department =
-                s.Factory->openId(QStringLiteral("XR.ParPersAbt"), s.Firma + QStringLiteral("||") + departmentNo);
-            s.ABTBEZ = department->call(QStringLiteral("ABTBEZlogicaltoodbc"), department->property(QStringLiteral("abtbez")));
+            std::unique_ptr<cacheclient::CacheObject> department = s.Factory->openId(
+                QStringLiteral("XR.ParPersAbt"), s.Firma + QStringLiteral("||") + departmentNo);
+            s.ABTBEZ = department->call(QStringLiteral("ABTBEZlogicaltoodbc"),
+                                        department->property(QStringLiteral("abtbez")));
             s.ABTNR = department->property(QStringLiteral("ABTNR"));
             s.HAbtNr = department->property(QStringLiteral("HAbtNr"));
             CloseCacheObject(department);
@@ -57,15 +62,17 @@ bool CacheLogin()
             std::unique_ptr<cacheclient::CacheObject> basis =
                 s.Factory->openId(QStringLiteral("XR.PersBasis"), s.Firma + QStringLiteral("||") + s.PNR);
             s.fax = basis->property(QStringLiteral("fax"));
-            s.EMAIL = basis->call(QStringLiteral("EMailLogicalToODBC"), basis->property(QStringLiteral("EMAIL")));
+            s.EMAIL =
+                basis->call(QStringLiteral("EMailLogicalToODBC"), basis->property(QStringLiteral("EMAIL")));
             CloseCacheObject(basis);
             CloseCacheObject(user);
 
             operation = QStringLiteral("Firma Filiale Personal Setzen");
-            std::unique_ptr<cacheclient::CacheObject> windows = s.Factory->classObject(QStringLiteral("XR.Windows"));
-            windows->call(QStringLiteral("Xecute"), QStringLiteral("S FIRMA=") + s.Firma + QStringLiteral(",FIL=") +
-                                                        s.Filiale + QStringLiteral(",PERSONAL=\"") +
-                                                        StrPiece(s.UserName, u'|', 1) + u'"');
+            std::unique_ptr<cacheclient::CacheObject> windows =
+                s.Factory->classObject(QStringLiteral("XR.Windows"));
+            windows->call(QStringLiteral("Xecute"),
+                          QStringLiteral("S FIRMA=") + s.Firma + QStringLiteral(",FIL=") + s.Filiale +
+                              QStringLiteral(",PERSONAL=\"") + StrPiece(s.UserName, u'|', 1) + u'"');
             CloseCacheObject(windows);
             s.LoginFailed = false;
             result = true;

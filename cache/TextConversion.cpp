@@ -27,12 +27,13 @@ QString ConvertText(const QString& text, const QString& mode, bool upperCase)
 {
     QString result = upperCase ? text.toUpper() : text;
     if (mode == QLatin1String("VELMOR")) {
-        static const char16_t* const pairs[][2] = {{u"{", u"ä"}, {u"|", u"ö"}, {u"}", u"ü"}, {u"~", u"ß"},
+        static const char16_t* const pairs[][2] = {{u"{", u"ä"}, {u"|", u"ö"},  {u"}", u"ü"}, {u"~", u"ß"},
                                                    {u"[", u"Ä"}, {u"\\", u"Ö"}, {u"]", u"Ü"}, {u"õ", u"§"}};
         for (const auto& p : pairs)
             result = ReplaceText(result, QString::fromUtf16(p[0]), QString::fromUtf16(p[1]), false);
     } else if (mode == QLatin1String("VELMORSUCHE")) {
-        static const char16_t* const pairs[][2] = {{u"ß", u"SS"}, {u"Ä", u"AE"}, {u"Ö", u"OE"}, {u"Ü", u"UE"}};
+        static const char16_t* const pairs[][2] = {
+            {u"ß", u"SS"}, {u"Ä", u"AE"}, {u"Ö", u"OE"}, {u"Ü", u"UE"}};
         for (const auto& p : pairs)
             result = ReplaceText(result, QString::fromUtf16(p[0]), QString::fromUtf16(p[1]), true);
     }

@@ -76,7 +76,8 @@ namespace {
 class MockTimer : public ClockTimer
 {
 public:
-    MockTimer(MockClock& clock, std::shared_ptr<std::vector<MockClock::Entry*>> timers, std::function<void()> onTimeout)
+    MockTimer(MockClock& clock, std::shared_ptr<std::vector<MockClock::Entry*>> timers,
+              std::function<void()> onTimeout)
         : m_clock(clock), m_timers(std::move(timers))
     {
         m_entry.onTimeout = std::move(onTimeout);
@@ -98,7 +99,10 @@ private:
 };
 } // namespace
 
-MockClock::MockClock(QDateTime start) : m_now(std::move(start)), m_timers(std::make_shared<std::vector<Entry*>>()) {}
+MockClock::MockClock(QDateTime start)
+    : m_now(std::move(start)), m_timers(std::make_shared<std::vector<Entry*>>())
+{
+}
 
 MockClock::~MockClock()
 {

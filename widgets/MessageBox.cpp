@@ -27,8 +27,8 @@ MessageBox::Button fallbackAnswer(MessageBox::Buttons buttons, MessageBox::Butto
 }
 } // namespace
 
-MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
-                                    Buttons buttons, Button defaultButton)
+MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                    const QString& text, Buttons buttons, Button defaultButton)
 {
     State& s = state();
     if (s.scripted) {

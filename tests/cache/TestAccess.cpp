@@ -53,14 +53,16 @@ private slots:
     void commandLine_data()
     {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<QStringList>("expected"); // Firma Filiale Personalcode Passwort Server Port Namespace WJ
-        QTest::newRow("four fields") << "1 0 17 demo"
-                                     << QStringList{"1", "0", "17", "demo", DefaultServer, "1972", "VELMOR", ""};
+        QTest::addColumn<QStringList>(
+            "expected"); // Firma Filiale Personalcode Passwort Server Port Namespace WJ
+        QTest::newRow("four fields") << "1 0 17 demo" << QStringList{"1",           "0",    "17",     "demo",
+                                                                     DefaultServer, "1972", "VELMOR", ""};
         QTest::newRow("all eight") << "2 3 18 pw 10.0.0.5 5000 OTHER 2025"
                                    << QStringList{"2", "3", "18", "pw", "10.0.0.5", "5000", "OTHER", "2025"};
-        QTest::newRow("empty branch") << "1  17 demo" << QStringList{"1", "", "17", "demo", DefaultServer, "1972", "VELMOR", ""};
-        QTest::newRow("further fields ignored") << "1 0 17 demo h 1 N 2026 extra"
-                                                << QStringList{"1", "0", "17", "demo", "h", "1", "N", "2026"};
+        QTest::newRow("empty branch")
+            << "1  17 demo" << QStringList{"1", "", "17", "demo", DefaultServer, "1972", "VELMOR", ""};
+        QTest::newRow("further fields ignored")
+            << "1 0 17 demo h 1 N 2026 extra" << QStringList{"1", "0", "17", "demo", "h", "1", "N", "2026"};
     }
 
     void commandLine()
@@ -72,7 +74,9 @@ private slots:
         s.CommandLine = line;
         s.LoginDialogForced = true;
         LoadConnectionSettings();
-        QCOMPARE((QStringList{s.Firma, s.Filiale, s.Personalcode, s.Passwort, s.Server, s.Port, s.Namespace, s.WJ}), expected);
+        QCOMPARE((QStringList{s.Firma, s.Filiale, s.Personalcode, s.Passwort, s.Server, s.Port, s.Namespace,
+                              s.WJ}),
+                 expected);
         QCOMPARE(s.ConnectString, QStringLiteral("cn_iptcp:%1[%2]:VELMOR").arg(expected[4], expected[5]));
         QCOMPARE(FMServer::instance().BPORT->text(), expected[5]);
         QCOMPARE(FMServer::instance().BNAMESPACE->text(), expected[6]);
@@ -146,13 +150,28 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
         const QString wrong = QStringLiteral("Passwort Falsch oder Benutzer nicht Aktiv.");
-        QTest::newRow("inactive user") << "18" << "demo" << "Anmeldung an Caché." << wrong;
-        QTest::newRow("password case") << "17" << "DEMO" << "Anmeldung an Caché." << wrong;
-        QTest::newRow("wrong password") << "17" << "geheimXYZ" << "Anmeldung an Caché." << wrong;
-        QTest::newRow("missing user") << "404" << "geheimXYZ" << "Caché Zugriffsfehler"
-                                      << "Vorgang: Anmeldung mit nicht existierendem Personalcode.\r\n\r\nFehler: 5809";
-        QTest::newRow("missing department") << "19" << "demo" << "Caché Zugriffsfehler" << "Vorgang: Abteilungsermittlung.\r\n\r\nFehler: 5809";
-        QTest::newRow("missing personnel record") << "20" << "demo" << "Caché Zugriffsfehler" << "Vorgang: PersBasis Nummern.\r\n\r\nFehler: 5809";
+        QTest::newRow("inactive user") << "18"
+                                       << "demo"
+                                       << "Anmeldung an Caché." << wrong;
+        QTest::newRow("password case") << "17"
+                                       << "DEMO"
+                                       << "Anmeldung an Caché." << wrong;
+        QTest::newRow("wrong password") << "17"
+                                        << "geheimXYZ"
+                                        << "Anmeldung an Caché." << wrong;
+        QTest::newRow("missing user")
+            << "404"
+            << "geheimXYZ"
+            << "Caché Zugriffsfehler"
+            << "Vorgang: Anmeldung mit nicht existierendem Personalcode.\r\n\r\nFehler: 5809";
+        QTest::newRow("missing department") << "19"
+                                            << "demo"
+                                            << "Caché Zugriffsfehler"
+                                            << "Vorgang: Abteilungsermittlung.\r\n\r\nFehler: 5809";
+        QTest::newRow("missing personnel record") << "20"
+                                                  << "demo"
+                                                  << "Caché Zugriffsfehler"
+                                                  << "Vorgang: PersBasis Nummern.\r\n\r\nFehler: 5809";
     }
 
     void loginFailures()
@@ -228,9 +247,10 @@ private slots:
         QCOMPARE(waitedAtFirstMessage, 20000);
         QCOMPARE(boxes.shown().size(), 2);
         QCOMPARE(boxes.shown().at(0).icon, QMessageBox::Warning);
-        QCOMPARE(boxes.shown().at(0).text, QStringLiteral("Server nach 3 Versuchen nicht erreichbar!\r\n"
-                                                          "Wahrscheinlich sind keine freien Lizenzen verfügbar!\r\n"
-                                                          "Bitte Kontrollieren Sie die Verbindungsdaten"));
+        QCOMPARE(boxes.shown().at(0).text,
+                 QStringLiteral("Server nach 3 Versuchen nicht erreichbar!\r\n"
+                                "Wahrscheinlich sind keine freien Lizenzen verfügbar!\r\n"
+                                "Bitte Kontrollieren Sie die Verbindungsdaten"));
         QCOMPARE(boxes.shown().at(1).icon, QMessageBox::Critical);
         QVERIFY(boxes.shown().at(1).text.startsWith("Der Server ist nicht erreichbar!\r\n"));
         QVERIFY(boxes.shown().at(1).text.endsWith("zu einem späteren Zeitpunk noch ein mal."));
@@ -301,8 +321,11 @@ private slots:
         QTest::addColumn<int>("upperBound");
         QTest::newRow("trailing delimiter") << "A;B;;C;" << QStringList{"A", "B", "", "C"} << 10;
         QTest::newRow("no trailing delimiter") << "A;B;;C" << QStringList{"A", "B", "", "C"} << 10;
-        QTest::newRow("eleven pieces") << "1;2;3;4;5;6;7;8;9;10;11" << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"} << 20;
-        QTest::newRow("ten pieces") << "1;2;3;4;5;6;7;8;9;10" << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"} << 10;
+        QTest::newRow("eleven pieces")
+            << "1;2;3;4;5;6;7;8;9;10;11"
+            << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"} << 20;
+        QTest::newRow("ten pieces") << "1;2;3;4;5;6;7;8;9;10"
+                                    << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"} << 10;
         QTest::newRow("nothing") << "" << QStringList{} << -1;
     }
 
@@ -330,8 +353,9 @@ private slots:
         bool error = false;
         QCOMPARE(DBCall("BOGUS 1", error), QString());
         QVERIFY(error);
-        QVERIFY(boxes.lastText().startsWith("Vorgang: Ungültige Anfrage! Kein Ergebnis gefunden\r\n\r\n"
-                                            "DBCall Aufruf von XR.Windwos Xecute BOGUS 1.\r\n\r\nFehler: 5002"));
+        QVERIFY(
+            boxes.lastText().startsWith("Vorgang: Ungültige Anfrage! Kein Ergebnis gefunden\r\n\r\n"
+                                        "DBCall Aufruf von XR.Windwos Xecute BOGUS 1.\r\n\r\nFehler: 5002"));
         QStringList list{"untouched"};
         error = false;
         QCOMPARE(DBCallD("BOGUS 2", u';', list, error), short(0));
@@ -344,14 +368,17 @@ private slots:
     {
         ScriptedBoxes boxes;
         QVERIFY(loginAsDemoUser());
-        QCOMPARE(GetAppParameter("FXR", "M_3", false, QVariant(), true).toString(), QStringLiteral("Auftragsbest{tigung"));
+        QCOMPARE(GetAppParameter("FXR", "M_3", false, QVariant(), true).toString(),
+                 QStringLiteral("Auftragsbest{tigung"));
         QCOMPARE(GetAppParameter("FXR", "M_3", false).toString(), QStringLiteral("Auftragsbestätigung"));
-        QCOMPARE(GetAppParameter("FXR", "M_3", true, QVariant(), true).toString(), QStringLiteral("Stichwort"));
+        QCOMPARE(GetAppParameter("FXR", "M_3", true, QVariant(), true).toString(),
+                 QStringLiteral("Stichwort"));
         const QString scans = GetAppParameter("FXR", "DirScan", false, QVariant(), true).toString();
         QVERIFY(scans.endsWith('/'));
 
         boxes.answer(QMessageBox::Ok);
-        QCOMPARE(GetAppParameter("FXR", "Nope", false, QStringLiteral("vorgabe")).toString(), QStringLiteral("vorgabe"));
+        QCOMPARE(GetAppParameter("FXR", "Nope", false, QStringLiteral("vorgabe")).toString(),
+                 QStringLiteral("vorgabe"));
         QVERIFY(boxes.lastText().startsWith("Vorgang: Lese Parameter Gruppe FXR Objekt Nope."));
         boxes.answer(QMessageBox::Ok);
         QVERIFY(!GetAppParameter("FXR", "Nope", false).isValid());

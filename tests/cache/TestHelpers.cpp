@@ -16,17 +16,39 @@ private slots:
         QTest::addColumn<int>("n");
         QTest::addColumn<QString>("defaultValue");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("middle") << "a|b|c" << "|" << 2 << "" << "b";
-        QTest::newRow("first") << "a|b|c" << "|" << 1 << "" << "a";
-        QTest::newRow("last") << "a|b|c" << "|" << 3 << "" << "c";
-        QTest::newRow("missing gives default") << "a|b|c" << "|" << 5 << "x" << "x";
-        QTest::newRow("empty gives default") << "a||c" << "|" << 2 << "x" << "x";
-        QTest::newRow("no default is empty") << "a||c" << "|" << 2 << "" << "";
-        QTest::newRow("user code") << "17|Sabine Müller" << "|" << 1 << "" << "17";
-        QTest::newRow("user name") << "17|Sabine Müller" << "|" << 2 << "" << "Sabine Müller";
-        QTest::newRow("blank fields") << "1  17 pw" << " " << 2 << "d" << "d";
-        QTest::newRow("code before blank") << "RE Rechnung" << " " << 1 << "" << "RE";
-        QTest::newRow("empty text") << "" << "|" << 1 << "d" << "d";
+        QTest::newRow("middle") << "a|b|c"
+                                << "|" << 2 << ""
+                                << "b";
+        QTest::newRow("first") << "a|b|c"
+                               << "|" << 1 << ""
+                               << "a";
+        QTest::newRow("last") << "a|b|c"
+                              << "|" << 3 << ""
+                              << "c";
+        QTest::newRow("missing gives default") << "a|b|c"
+                                               << "|" << 5 << "x"
+                                               << "x";
+        QTest::newRow("empty gives default") << "a||c"
+                                             << "|" << 2 << "x"
+                                             << "x";
+        QTest::newRow("no default is empty") << "a||c"
+                                             << "|" << 2 << ""
+                                             << "";
+        QTest::newRow("user code") << "17|Sabine Müller"
+                                   << "|" << 1 << ""
+                                   << "17";
+        QTest::newRow("user name") << "17|Sabine Müller"
+                                   << "|" << 2 << ""
+                                   << "Sabine Müller";
+        QTest::newRow("blank fields") << "1  17 pw"
+                                      << " " << 2 << "d"
+                                      << "d";
+        QTest::newRow("code before blank") << "RE Rechnung"
+                                           << " " << 1 << ""
+                                           << "RE";
+        QTest::newRow("empty text") << ""
+                                    << "|" << 1 << "d"
+                                    << "d";
     }
 
     void strPiece()
@@ -44,10 +66,18 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("delimiter");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("file from path") << "C:\\scans\\a.b.pdf" << "\\" << "a.b.pdf";
-        QTest::newRow("extension") << "C:\\scans\\a.b.pdf" << "." << "pdf";
-        QTest::newRow("no delimiter") << "scan" << "." << "scan";
-        QTest::newRow("ends with delimiter") << "dir\\" << "\\" << "";
+        QTest::newRow("file from path") << "C:\\scans\\a.b.pdf"
+                                        << "\\"
+                                        << "a.b.pdf";
+        QTest::newRow("extension") << "C:\\scans\\a.b.pdf"
+                                   << "."
+                                   << "pdf";
+        QTest::newRow("no delimiter") << "scan"
+                                      << "."
+                                      << "scan";
+        QTest::newRow("ends with delimiter") << "dir\\"
+                                             << "\\"
+                                             << "";
     }
 
     void strAfterLast()
@@ -124,14 +154,22 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<bool>("upper");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("umlauts") << "T}r Stra~e" << "VELMOR" << false << "Tür Straße";
-        QTest::newRow("paragraph") << "õ 3" << "VELMOR" << false << "§ 3";
-        QTest::newRow("capitals") << "[rger \\l ]bel" << "VELMOR" << false << "Ärger Öl Übel";
-        QTest::newRow("o umlaut") << "Sch|n" << "VELMOR" << false << "Schön";
-        QTest::newRow("search key") << "Tür Straße" << "VELMORSUCHE" << true << "TUER STRASSE";
-        QTest::newRow("search lower umlauts") << "müller größe" << "VELMORSUCHE" << true << "MUELLER GROESSE";
-        QTest::newRow("other mode") << "T}r" << "X" << false << "T}r";
-        QTest::newRow("other mode upper") << "t}r" << "X" << true << "T}R";
+        QTest::newRow("umlauts") << "T}r Stra~e"
+                                 << "VELMOR" << false << "Tür Straße";
+        QTest::newRow("paragraph") << "õ 3"
+                                   << "VELMOR" << false << "§ 3";
+        QTest::newRow("capitals") << "[rger \\l ]bel"
+                                  << "VELMOR" << false << "Ärger Öl Übel";
+        QTest::newRow("o umlaut") << "Sch|n"
+                                  << "VELMOR" << false << "Schön";
+        QTest::newRow("search key") << "Tür Straße"
+                                    << "VELMORSUCHE" << true << "TUER STRASSE";
+        QTest::newRow("search lower umlauts") << "müller größe"
+                                              << "VELMORSUCHE" << true << "MUELLER GROESSE";
+        QTest::newRow("other mode") << "T}r"
+                                    << "X" << false << "T}r";
+        QTest::newRow("other mode upper") << "t}r"
+                                          << "X" << true << "T}R";
     }
 
     void convertText()
@@ -150,13 +188,26 @@ private slots:
         QTest::addColumn<QString>("replace");
         QTest::addColumn<bool>("multi");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("multi") << "aXXa" << "XX" << "y" << true << "aya";
-        QTest::newRow("single") << "aXXa" << "XX" << "y" << false << "ayya";
-        QTest::newRow("single cuts replace") << "aXa" << "X" << "yz" << false << "aya";
-        QTest::newRow("case-sensitive") << "axXa" << "X" << "y" << true << "axya";
-        QTest::newRow("no overlap") << "XXX" << "XX" << "y" << true << "yX";
-        QTest::newRow("longer than 255") << QString(300, u'~') << "~" << "ß" << false << QString(300, u'ß');
-        QTest::newRow("empty find") << "abc" << "" << "y" << true << "abc";
+        QTest::newRow("multi") << "aXXa"
+                               << "XX"
+                               << "y" << true << "aya";
+        QTest::newRow("single") << "aXXa"
+                                << "XX"
+                                << "y" << false << "ayya";
+        QTest::newRow("single cuts replace") << "aXa"
+                                             << "X"
+                                             << "yz" << false << "aya";
+        QTest::newRow("case-sensitive") << "axXa"
+                                        << "X"
+                                        << "y" << true << "axya";
+        QTest::newRow("no overlap") << "XXX"
+                                    << "XX"
+                                    << "y" << true << "yX";
+        QTest::newRow("longer than 255") << QString(300, u'~') << "~"
+                                         << "ß" << false << QString(300, u'ß');
+        QTest::newRow("empty find") << "abc"
+                                    << ""
+                                    << "y" << true << "abc";
     }
 
     void replaceText()

@@ -51,4 +51,5 @@ void resetProgramState();
 int programExitCount();
 
 // Logs in as demo user 17 through the command line; true on success.
-bool loginAsDemoUser(const QString& code = QStringLiteral("17"), const QString& password = QStringLiteral("demo"));
+bool loginAsDemoUser(const QString& code = QStringLiteral("17"),
+                     const QString& password = QStringLiteral("demo"));
