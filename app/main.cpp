@@ -1,4 +1,5 @@
 #include "FMStart.h"
+#include "cache/cacheapi.h"
 #include "widgets/Translations.h"
 
 #include <QApplication>
@@ -14,5 +15,7 @@ int main(int argc, char** argv)
     if (!window.start())
         return 0;
     window.show();
-    return app.exec();
+    const int result = app.exec();
+    session().Factory.reset();
+    return result;
 }

@@ -98,6 +98,15 @@ QString demoDatabasePath()
 erpsim::LocalServer& demoServer()
 {
     static erpsim::LocalServer server(demoDatabasePath());
+    static const bool cleanup = [] {
+        // Sessions hold database connections, which must close while Qt still runs.
+        qAddPostRoutine([] {
+            session().Factory.reset();
+            cacheclient::setFactoryCreator(nullptr);
+        });
+        return true;
+    }();
+    Q_UNUSED(cleanup)
     return server;
 }
 
