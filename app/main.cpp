@@ -1,8 +1,43 @@
 #include "FMStart.h"
+#include "app/frmProgrammverlauf.h"
 #include "cache/cacheapi.h"
+#include "widgets/FileDialog.h"
 #include "widgets/Translations.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QTimer>
+
+namespace {
+
+// For a reviewer on a machine without a screen (scripts/demo): add the demo scans through the
+// file dialog's seam, open the log, save both windows as pictures in the folder VELMOR_SCREENSHOTS
+// names, and end the program.
+void saveScreenshots(FMStart& window, const QString& folder)
+{
+    QDir().mkpath(folder);
+    const QDir scans(GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirScan"), false, QVariant(), true).toString());
+    QStringList paths;
+    for (const QString& name : scans.entryList(QDir::Files, QDir::Name))
+        paths << scans.absoluteFilePath(name);
+    FileDialog::setScripted(true);
+    FileDialog::queueFileNames(paths);
+    window.Dokument_Click(0);
+    FileDialog::setScripted(false);
+    window.cmb_LinkBelArt->setCurrentText(QStringLiteral("RE Rechnung"));
+    QTimer::singleShot(500, &window, [&window, folder] {
+        window.grab().save(QDir(folder).filePath(QStringLiteral("FMStart.png")));
+        frmProgrammverlauf& log = frmProgrammverlauf::instance();
+        log.show();
+        QTimer::singleShot(500, &window, [&window, &log, folder] {
+            log.grab().save(QDir(folder).filePath(QStringLiteral("frmProgrammverlauf.png")));
+            window.close();
+        });
+    });
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,6 +50,9 @@ int main(int argc, char** argv)
     if (!window.start())
         return 0;
     window.show();
+    const QString screenshots = qEnvironmentVariable("VELMOR_SCREENSHOTS");
+    if (!screenshots.isEmpty())
+        saveScreenshots(window, screenshots);
     const int result = app.exec();
     session().Factory.reset();
     return result;
