@@ -1,11 +1,13 @@
 #include "FMStart.h"
 
+#include "Handover.h"
 #include "about/frmAbout.h"
 #include "app/frmProgrammverlauf.h"
 #include "cache/FMPass.h"
 #include "cache/cacheapi.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
+#include "widgets/ScreenPointer.h"
 #include "widgets/Twips.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,8 +24,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 
 namespace {
 
@@ -64,7 +69,7 @@ void FMStart::buildControls()
     central->setObjectName(QStringLiteral("FMStartFlaeche"));
     setCentralWidget(central);
     central->installEventFilter(this);
-    setFixedSize(Twips::toPixels(9720), Twips::toPixels(6120) + menuBar()->sizeHint().height());
+    setFixedSize(Twips::toPixels(9720), Twips::toPixels(6120) + menuBar()->sizeHint().height() + 28);
 
     FileListe = named(new QListWidget(central), QStringLiteral("FileListe"));
     FileListe->setAccessibleName(QStringLiteral("Dateiliste"));
@@ -166,6 +171,14 @@ void FMStart::buildControls()
     place(OKButton, 4440, 5160, 2760, 420);
     place(Command1, 7320, 5160, 2280, 420);
     connect(Command1, &QPushButton::clicked, this, &QWidget::close);
+    connect(OKButton, &QPushButton::clicked, this, &FMStart::OKButton_Click);
+
+    m_progressText = named(new QLabel(this), QStringLiteral("Fortschritt"));
+    m_progress = named(new QProgressBar(this), QStringLiteral("FortschrittBalken"));
+    m_progress->setAccessibleName(QStringLiteral("Übergabe-Fortschritt"));
+    statusBar()->addWidget(m_progressText);
+    statusBar()->addPermanentWidget(m_progress);
+    m_progress->hide();
 
     // Keyboard order follows the work: files, then the link from top to bottom, then the hand-over.
     setTabOrder(FileListe, Dokument[0]);
@@ -333,7 +346,8 @@ void FMStart::appendFiles(const QStringList& paths)
                              QStringLiteral("Das ausgewählte File wurde bereits zur Liste hinzugefügt"));
             continue;
         }
-        FileListe->addItem(path);
+        auto* item = new QListWidgetItem(path, FileListe);
+        item->setData(Qt::UserRole, path);
     }
 }
 
@@ -348,7 +362,7 @@ QStringList FMStart::files() const
 {
     QStringList paths;
     for (int i = 0; i < FileListe->count(); ++i)
-        paths << FileListe->item(i)->text();
+        paths << FileListe->item(i)->data(Qt::UserRole).toString();
     return paths;
 }
 
@@ -430,4 +444,113 @@ bool FMStart::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+QString FMStart::datumText() const
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(cmb_Datum))
+        return edit->text().isEmpty() ? EmptyDateMask : edit->text();
+    return EmptyDateMask;
+}
+
+QString FMStart::failureReason(int index) const
+{
+    const QListWidgetItem* item = FileListe->item(index);
+    return item ? item->data(Qt::UserRole + 1).toString() : QString();
+}
+
+void FMStart::setRunning(bool running)
+{
+    m_running = running;
+    // The list must not change under the run: its events keep running during the pauses.
+    FileListe->setEnabled(!running);
+    for (QWidget* w : {static_cast<QWidget*>(Dokument[0]), static_cast<QWidget*>(Dokument[1]),
+                       static_cast<QWidget*>(OKButton)})
+        w->setEnabled(!running);
+    for (QAction* a : {mDatei[0], mDatei[1], m_RechtsImage[0]})
+        a->setEnabled(!running);
+    m_progress->setVisible(running);
+    if (!running)
+        m_progressText->clear();
+}
+
+void FMStart::OKButton_Click()
+{
+    if (m_running)
+        return;
+    ScreenPointer::set(ScreenPointer::Hourglass);
+    if (!cmb_LinkBelArt->currentText().isEmpty() &&
+        (txt_LinkBelNr->text().isEmpty() || txt_LinkBelNr->text() == QLatin1String(" "))) {
+        if (MessageBox::show(
+                this, QMessageBox::NoIcon, QStringLiteral("Belegnummer fehlt."),
+                QStringLiteral("Sie haben keine Belegnummer eingegeben!\r\nOhne Belegnummer weiter?"),
+                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+            ScreenPointer::set(ScreenPointer::Default);
+            return;
+        }
+        cmb_LinkBelArt->setCurrentIndex(0);
+        cmb_LinkBelArt_LostFocus();
+    }
+    HandoverInput input;
+    input.keyword = cmb_Match->currentText();
+    input.typeText = cmb_LinkBelArt->currentText();
+    input.number = txt_LinkBelNr->text();
+    input.dateText = datumText();
+    input.account = txt_KKRNr->text();
+    input.site = txt_BAU->text();
+    input.password = txt_Passwort->text();
+    const QString badField = Handover::fieldWithSeparator(input);
+    if (!badField.isEmpty()) {
+        MessageBox::show(
+            this, QMessageBox::Warning, QStringLiteral("Übergabe nicht möglich"),
+            QStringLiteral(
+                "Das Feld \u201e%1\u201c enthält das Zeichen \u201e|\u201c, das die Übergabe an das "
+                "Archiv nicht verarbeiten kann.\r\nBitte entfernen Sie es und übergeben Sie dann erneut.")
+                .arg(badField));
+        ScreenPointer::set(ScreenPointer::Default);
+        return;
+    }
+
+    setRunning(true);
+    Handover handover;
+    const QList<HandoverOutcome> outcomes = handover.run(files(), input, [this](int done, int total) {
+        m_progressText->setText(done < total ? QStringLiteral("Datei %1 von %2").arg(done + 1).arg(total)
+                                             : QString());
+        m_progress->setRange(0, std::max(total, 1));
+        m_progress->setValue(done);
+    });
+    setRunning(false);
+    if (session().ProgramEnded)
+        return;
+
+    const bool remove = MessageBox::show(this, QMessageBox::NoIcon, QStringLiteral("Files löschen?"),
+                                         QStringLiteral("Sollen Die Ursprungsfiles gelöscht werden?"),
+                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    // Only what was packed and registered leaves the list, and only that may be deleted.
+    for (const HandoverOutcome& outcome : outcomes) {
+        if (outcome.archived && remove) {
+            WriteLog(QStringLiteral("OKButton_Click"), QStringLiteral("Ursprungs-File löschen"),
+                     outcome.path);
+            QFile::remove(outcome.path);
+        }
+    }
+    for (int i = FileListe->count() - 1; i >= 0; --i) {
+        QListWidgetItem* item = FileListe->item(i);
+        const QString path = item->data(Qt::UserRole).toString();
+        const auto it = std::find_if(outcomes.begin(), outcomes.end(),
+                                     [&](const HandoverOutcome& o) { return o.path == path; });
+        if (it == outcomes.end())
+            continue;
+        if (it->archived) {
+            delete FileListe->takeItem(i);
+        } else {
+            item->setText(QStringLiteral("%1   \u2013 nicht übergeben: %2").arg(path, it->reason));
+            item->setData(Qt::UserRole + 1, it->reason);
+            item->setForeground(QColor(170, 0, 0));
+            item->setToolTip(QStringLiteral("Nicht übergeben: %1").arg(it->reason));
+        }
+    }
+    m_auswahlIndex = -1;
+    txt_Passwort->clear();
+    ScreenPointer::set(ScreenPointer::Default);
 }

@@ -38,6 +38,12 @@ public:
     void o_KontoKreis_Click(int index);
     // Files dropped from a file manager: the same duplicate rule as chosen files.
     void addDroppedFiles(const QStringList& paths);
+    void OKButton_Click();
+    bool handoverRunning() const { return m_running; }
+    // The text of the date field as the hand-over reads it ("  .  ." when empty).
+    QString datumText() const;
+    // Why the entry at index was not handed over; empty for entries not tried yet.
+    QString failureReason(int index) const;
 
     QString KontoKreisCode() const { return m_kontoKreisCode; }
     int AuswahlIndex() const { return m_auswahlIndex; }
@@ -86,6 +92,11 @@ private:
     void buildMenus();
     void appendFiles(const QStringList& paths);
 
+    void setRunning(bool running);
+
     QString m_kontoKreisCode = QStringLiteral("K");
+    bool m_running = false;
+    QLabel* m_progressText = nullptr;
+    class QProgressBar* m_progress = nullptr;
     int m_auswahlIndex = -1;
 };

@@ -17,7 +17,9 @@ namespace {
 void saveScreenshots(FMStart& window, const QString& folder)
 {
     QDir().mkpath(folder);
-    const QDir scans(GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirScan"), false, QVariant(), true).toString());
+    const QDir scans(
+        GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirScan"), false, QVariant(), true)
+            .toString());
     QStringList paths;
     for (const QString& name : scans.entryList(QDir::Files, QDir::Name))
         paths << scans.absoluteFilePath(name);

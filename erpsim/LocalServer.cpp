@@ -14,6 +14,7 @@ struct LocalServer::State
     QString path;
     bool reachable = true;
     int connects = 0;
+    int generation = 0;
     std::unique_ptr<Trace> trace;
 };
 
@@ -30,6 +31,7 @@ public:
         if (!m_state->reachable)
             return false;
         m_session = std::make_unique<Session>(m_state->path, m_state->trace.get(), ++m_state->connects);
+        m_generation = m_state->generation;
         QCborMap hello;
         hello.insert(key::Op, cacheclient::protocol::op::Hello);
         hello.insert(key::Version, cacheclient::protocol::Version);
@@ -48,7 +50,7 @@ public:
 
     QCborMap request(QCborMap message) override
     {
-        if (!isOpen()) {
+        if (!isOpen() || m_generation != m_state->generation) {
             m_session.reset();
             throw cacheclient::CacheError(cacheclient::ClientError::ConnectionLost,
                                           QStringLiteral("Verbindung zum Server unterbrochen"));
@@ -75,6 +77,7 @@ private:
     std::shared_ptr<LocalServer::State> m_state;
     std::unique_ptr<Session> m_session;
     qint64 m_nextId = 0;
+    int m_generation = 0;
 };
 
 } // namespace
@@ -97,6 +100,11 @@ cacheclient::FactoryCreator LocalServer::creator()
 std::shared_ptr<cacheclient::Factory> LocalServer::createFactory()
 {
     return creator()();
+}
+
+void LocalServer::dropConnections()
+{
+    ++m_state->generation;
 }
 
 void LocalServer::setReachable(bool reachable)

@@ -24,6 +24,9 @@ public:
     // While unreachable, every connect fails and open links drop at their next request,
     // as with a stopped server.
     void setReachable(bool reachable);
+    // Cuts every open link the way a server crash does: each still looks connected until its
+    // next request fails; new connections work.
+    void dropConnections();
     bool isReachable() const;
     // Writes a request trace, as velmor-erpd --trace does; an empty path stops it.
     void setTracePath(const QString& path);
