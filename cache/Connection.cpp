@@ -118,7 +118,7 @@ void LoadConnectionSettings()
             return;
         if (s.Passwort.isEmpty() || s.Personalcode.isEmpty() || s.LoginDialogForced || s.LoginFailed) {
             FMPass& login = FMPass::instance();
-            if (!login.isVisible())
+            if (!login.isVisible() && s.Interactive)
                 login.exec();
             if (s.ProgramEnded)
                 return;
@@ -194,7 +194,8 @@ bool CacheConnect()
                                  QStringLiteral("Server nach 3 Versuchen nicht erreichbar!\r\n"
                                                 "Wahrscheinlich sind keine freien Lizenzen verfügbar!\r\n"
                                                 "Bitte Kontrollieren Sie die Verbindungsdaten"));
-                FMServer::instance().exec();
+                if (s.Interactive)
+                    FMServer::instance().exec();
                 serverDialogShown = true;
                 failedTries = 0;
                 if (s.ProgramEnded)

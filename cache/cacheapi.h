@@ -42,6 +42,8 @@ struct SessionContext
     bool DataFromCommandLine = false;
     // EndProgram ran; whatever is still on the stack returns without further work.
     bool ProgramEnded = false;
+    // False in programs without windows: no dialog is opened to ask the user.
+    bool Interactive = true;
 };
 
 SessionContext& session();

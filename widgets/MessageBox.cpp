@@ -1,10 +1,12 @@
 #include "MessageBox.h"
 
 #include <QQueue>
+#include <cstdio>
 
 namespace {
 struct State
 {
+    bool console = false;
     bool scripted = false;
     QQueue<MessageBox::Button> answers;
     QList<MessageBox::Record> shown;
@@ -39,10 +41,21 @@ MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, con
             qWarning("Unerwartete Meldung: %s / %s", qPrintable(title), qPrintable(text));
         return answer;
     }
+    if (s.console) {
+        QString flat = text;
+        flat.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(u'\n', u' ');
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), flat.trimmed().toLocal8Bit().constData());
+        return fallbackAnswer(buttons, defaultButton);
+    }
     QMessageBox box(icon, title, text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
     return static_cast<Button>(box.exec());
+}
+
+void MessageBox::setConsole(bool console)
+{
+    state().console = console;
 }
 
 void MessageBox::setScripted(bool scripted)

@@ -26,6 +26,10 @@ public:
     static Button show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                        Buttons buttons = QMessageBox::Ok, Button defaultButton = QMessageBox::NoButton);
 
+    // For programs without windows: each box is written to standard error and takes its
+    // default answer.
+    static void setConsole(bool console);
+
     // Test seam.
     static void setScripted(bool scripted);
     static bool isScripted();
