@@ -19,13 +19,12 @@ const QString FileLog = QStringLiteral("ÜbergabeFile");
 const QString Step = QStringLiteral("Übergabe zum Archivsystem");
 
 // Packing runs beside the user-interface thread; the windows keep running meanwhile.
-ZipPacker::Result packWhileEventsRun(const QString& source, const QString& archive)
+ZipPacker::Result waitWhileEventsRun(const QFuture<ZipPacker::Result>& packing)
 {
-    ZipPacker& packer = ZipPacker::instance();
     QFutureWatcher<ZipPacker::Result> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcher<ZipPacker::Result>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&packer, source, archive] { return packer.pack(source, archive); }));
+    watcher.setFuture(packing);
     if (!watcher.isFinished())
         loop.exec();
     return watcher.result();
@@ -98,30 +97,47 @@ QString Handover::uniqueKey()
     return key;
 }
 
+Handover::Prepared Handover::prepare(const QString& path)
+{
+    Prepared prepared;
+    const QVariant directory = GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirPdfFile"), false, QVariant(), true);
+    if (!directory.isValid())
+        return prepared;
+    prepared.valid = true;
+    prepared.archive = directory.toString() + splitPath(path).baseName + QStringLiteral(".zip");
+    ZipPacker& packer = ZipPacker::instance();
+    const QString archive = prepared.archive;
+    prepared.packing = QtConcurrent::run([&packer, path, archive] { return packer.pack(path, archive); });
+    return prepared;
+}
+
 HandoverOutcome Handover::transferFile(const QString& path, const HandoverInput& input)
+{
+    Prepared prepared = prepare(path);
+    return finish(path, input, prepared);
+}
+
+HandoverOutcome Handover::finish(const QString& path, const HandoverInput& input, Prepared& prepared)
 {
     HandoverOutcome outcome;
     outcome.path = path;
-    const QVariant directory =
-        GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirPdfFile"), false, QVariant(), true);
-    if (!directory.isValid()) {
+    if (!prepared.valid) {
         outcome.reason = QStringLiteral("Übergabeordner nicht lesbar");
         return outcome;
     }
     const Names names = splitPath(path);
-    outcome.archive = directory.toString() + names.baseName + QStringLiteral(".zip");
+    outcome.archive = prepared.archive;
     WriteLog(Log, Step, QString());
 
-    const ZipPacker::Result packed = packWhileEventsRun(path, outcome.archive);
+    const ZipPacker::Result packed = waitWhileEventsRun(prepared.packing);
     WriteLog(FileLog, Step, QStringLiteral("Zippen"));
     if (packed.error != ZipPacker::Ok) {
         MessageBox::show(QApplication::activeWindow(), QMessageBox::Critical, QStringLiteral("Zippfehler"),
                          QStringLiteral("Fehler beim Zipfile erstellen"));
         WriteLog(FileLog, Step, QStringLiteral("Zippfehler:") + QString::number(packed.error));
         // Without its archive the document is not registered: it stays for another try.
-        outcome.reason = packed.error == ZipPacker::SourceUnreadable
-                             ? QStringLiteral("Datei nicht lesbar")
-                             : QStringLiteral("Zippfehler %1").arg(packed.error);
+        outcome.reason = packed.error == ZipPacker::SourceUnreadable ? QStringLiteral("Datei nicht lesbar")
+                                                                      : QStringLiteral("Zippfehler %1").arg(packed.error);
         return outcome;
     }
 
@@ -179,11 +195,16 @@ QList<HandoverOutcome> Handover::run(const QStringList& files, const HandoverInp
         if (progress)
             progress(i, total);
         WriteLog(Log, QStringLiteral("File ins Archiv"), files.at(i));
+        // The file is packed while the pause before it runs.
+        Prepared prepared = prepare(files.at(i));
         if (i > 0)
             Pause(100);
-        if (session().ProgramEnded)
+        if (session().ProgramEnded) {
+            if (prepared.valid)
+                prepared.packing.waitForFinished();
             break;
-        outcomes << transferFile(files.at(i), input);
+        }
+        outcomes << finish(files.at(i), input, prepared);
     }
     if (progress)
         progress(total, total);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ZipPacker.h"
+
 #include <QDateTime>
+#include <QFuture>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -58,6 +61,15 @@ public:
                                const std::function<void(int done, int total)>& progress = {});
 
 private:
+    // A file whose packing has started.
+    struct Prepared
+    {
+        bool valid = false;
+        QString archive;
+        QFuture<ZipPacker::Result> packing;
+    };
+    Prepared prepare(const QString& path);
+    HandoverOutcome finish(const QString& path, const HandoverInput& input, Prepared& prepared);
     QString uniqueKey();
     QString m_lastKey;
 };

@@ -11,6 +11,7 @@
 #include "widgets/Clock.h"
 #include "widgets/ScreenPointer.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -89,17 +90,18 @@ QString writeFile(const QString& path, const QByteArray& bytes)
     return path;
 }
 
-// Lets a test act while the run is in progress, at the start of the n-th packing.
+// Lets a test act while the run is in progress, at the start of the n-th packing. Packing runs
+// in a worker thread; the hook runs in the window's thread, which keeps handling events.
 class HookedPacker : public ZipPacker
 {
 public:
     std::function<void(int)> hook;
-    int calls = 0;
+    std::atomic<int> calls = 0;
     Result pack(const QString& source, const QString& archivePath) override
     {
-        ++calls;
+        const int call = ++calls;
         if (hook)
-            hook(calls);
+            QMetaObject::invokeMethod(qApp, [this, call] { hook(call); }, Qt::BlockingQueuedConnection);
         return m_real.pack(source, archivePath);
     }
 
@@ -428,7 +430,7 @@ private slots:
         boxes.answer(QMessageBox::Ok).answer(QMessageBox::Ok).answer(QMessageBox::Yes);
         w.OKButton->click();
         QVERIFY(lockedDuringRun);
-        QCOMPARE(m_packer.calls, 4);
+        QCOMPARE(m_packer.calls.load(), 4);
         QCOMPARE(boxes.shown().at(0).title, QStringLiteral("Zippfehler"));
         QCOMPARE(boxes.shown().at(0).text, QStringLiteral("Fehler beim Zipfile erstellen"));
         QCOMPARE(boxes.shown().at(1).title, QStringLiteral("Caché Zugriffsfehler"));
@@ -480,7 +482,7 @@ private slots:
         QVERIFY(boxes.shown().first().text.contains("Kontonummer"));
         QCOMPARE(registrationsSince(before).size(), 0);
         QCOMPARE(LogModel::instance().rowCount(), rows);
-        QCOMPARE(m_packer.calls, 0);
+        QCOMPARE(m_packer.calls.load(), 0);
         QCOMPARE(w.FileListe->count(), 1);
     }
 
