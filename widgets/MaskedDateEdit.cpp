@@ -49,7 +49,8 @@ MaskedDateEdit::MaskedDateEdit(QWidget* parent)
     layout->addWidget(m_button);
     setFocusProxy(m_edit);
     connect(m_button, &QToolButton::clicked, this, &MaskedDateEdit::showCalendar);
-    connect(m_edit, &QLineEdit::returnPressed, this, &MaskedDateEdit::returnPressed);
+    // QLineEdit reports Enter only for acceptable input; an empty date must report it too.
+    m_edit->installEventFilter(this);
     connect(m_edit, &QLineEdit::textChanged, this, [this] {
         const QDate now = date();
         if (now != m_lastDate) {
@@ -57,6 +58,16 @@ MaskedDateEdit::MaskedDateEdit(QWidget* parent)
             emit dateChanged(now);
         }
     });
+}
+
+bool MaskedDateEdit::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_edit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            emit returnPressed();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QDate MaskedDateEdit::date() const

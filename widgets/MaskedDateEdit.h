@@ -42,6 +42,9 @@ signals:
     void dateChanged(const QDate& date);
     void returnPressed();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QLineEdit* m_edit;
     QToolButton* m_button;
