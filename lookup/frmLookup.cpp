@@ -483,8 +483,8 @@ void frmLookup::requery()
     m_arguments = args;
     try {
         if (!m_query || !m_factory || !m_factory->isConnected()) {
-            // The link was lost (or an earlier attempt failed): reconnect as every access does
-            // and query through the new connection.
+            // Closed by the idle timer, or lost: reconnect as every access does and query
+            // through the new connection.
             CloseCacheObject(m_query);
             if (!m_factory || !m_factory->isConnected()) {
                 DBBegin();
@@ -499,6 +499,9 @@ void frmLookup::requery()
         m_query->execute(args);
         loadPage();
     } catch (const CacheError& error) {
+        // The dialog stays open: the list is emptied and the next Enter searches again.
+        if (!m_factory || !m_factory->isConnected())
+            CloseCacheObject(m_query);
         emptyList();
         m_state.Busy = false;
         reportFailure(error);

@@ -92,13 +92,13 @@ public slots:
     void loadMore();
     // "Auswahl" and double click.
     void choose();
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void reject() override;
 
 private:
     void load();

@@ -29,9 +29,10 @@ struct FakeLog
 class FakeResultSet : public cacheclient::ResultSet
 {
 public:
-    FakeResultSet(FakeQueryDef def, FakeLog& log, std::function<void(const QStringList&)> onExecute,
-                  std::function<void()> onNext)
-        : m_def(std::move(def)), m_log(log), m_onExecute(std::move(onExecute)), m_onNext(std::move(onNext))
+    // The hooks are the factory's, so a test may change them while the query is open.
+    FakeResultSet(FakeQueryDef def, FakeLog& log, const std::function<void(const QStringList&)>& onExecute,
+                  const std::function<void()>& onNext)
+        : m_def(std::move(def)), m_log(log), m_onExecute(onExecute), m_onNext(onNext)
     {
     }
 
@@ -81,8 +82,8 @@ public:
 private:
     FakeQueryDef m_def;
     FakeLog& m_log;
-    std::function<void(const QStringList&)> m_onExecute;
-    std::function<void()> m_onNext;
+    const std::function<void(const QStringList&)>& m_onExecute;
+    const std::function<void()>& m_onNext;
     int m_position = -1;
     bool m_executed = false;
     bool m_closed = false;
