@@ -1,0 +1,294 @@
+#include "LookupLogic.h"
+
+#include "cache/cacheapi.h"
+
+#include <QLocale>
+
+using cacheclient::CacheError;
+
+namespace lookup {
+
+namespace {
+
+int position(qint16 value)
+{
+    return value >= 0 && value < Positions ? value : -1;
+}
+
+int column(qint16 value)
+{
+    return value >= 1 ? value : -1;
+}
+
+std::shared_ptr<cacheclient::Factory> sessionFactory()
+{
+    if (!session().Factory)
+        throw CacheError(cacheclient::ClientError::NotConnected,
+                         QStringLiteral("Keine Verbindung zum Server"));
+    return session().Factory;
+}
+
+QString readObject(const QString& className, const QString& id,
+                   const std::function<QString(cacheclient::CacheObject&)>& read)
+{
+    std::unique_ptr<cacheclient::CacheObject> object;
+    DBBegin();
+    try {
+        object = sessionFactory()->openId(className, id);
+        const QString result = read(*object);
+        CloseCacheObject(object);
+        DBEnd(false);
+        return result;
+    } catch (const CacheError&) {
+        // Closed and ended before the box, so the next access finds a clean state.
+        CloseCacheObject(object);
+        DBEnd(false);
+        throw;
+    }
+}
+
+} // namespace
+
+bool Slots::isDateColumn(int displayColumn) const
+{
+    return std::find(datumFeld.begin(), datumFeld.end(), displayColumn) != datumFeld.end() &&
+           displayColumn > 0;
+}
+
+int Slots::conversionType(int displayColumn) const
+{
+    for (int n = 0; n < SlotCount; ++n)
+        if (feldUmwandl[n] == displayColumn && displayColumn > 0 && feldUmwandlType[n] != -1)
+            return feldUmwandlType[n];
+    return -1;
+}
+
+int Slots::dateSlotAt(int position) const
+{
+    for (int n = 0; n < SlotCount; ++n)
+        if (datumParameter[n] == position && position >= 0)
+            return n;
+    return -1;
+}
+
+int Slots::choiceSlotAt(int position) const
+{
+    for (int n = 0; n < SlotCount; ++n)
+        if (cmbParam[n] == position && position >= 0)
+            return n;
+    return -1;
+}
+
+Slots slotsOf(const LookupRequest& r)
+{
+    Slots s;
+    s.datumFeld = {column(r.DatumFeld1), column(r.DatumFeld2), column(r.DatumFeld3)};
+    s.datumParameter = {position(r.DatumParameter1), position(r.DatumParameter2),
+                        position(r.DatumParameter3)};
+    s.cmbParam = {position(r.CmbParam1), position(r.CmbParam2), position(r.CmbParam3)};
+    s.cmbType = {r.CmbType1, r.CmbType2, r.CmbType3};
+    s.feldUmwandl = {column(r.FeldUmwandl1), column(r.FeldUmwandl2), column(r.FeldUmwandl3)};
+    s.feldUmwandlType = {r.FeldUmwandl1Type, r.FeldUmwandl2Type, r.FeldUmwandl3Type};
+    s.knrParameter = position(r.KNRParameter);
+    s.lnrParameter = position(r.LNRParameter);
+    s.anrParameter = position(r.ANRParameter);
+    return s;
+}
+
+QStringList displayValues(const LookupRequest& r)
+{
+    return {r.P1, r.P2, r.P3, r.P4, r.P5, r.P6, r.P7, r.P8, r.P9};
+}
+
+QStringList initialArguments(const LookupRequest& request)
+{
+    QStringList args = displayValues(request);
+    for (const int p : slotsOf(request).datumParameter)
+        if (p >= 0)
+            args[p] = DateToErpDate(args[p]);
+    return args;
+}
+
+int pageSize(qint32 maxitems)
+{
+    if (maxitems <= 0)
+        return DefaultPageSize;
+    return qMin(maxitems, 32767);
+}
+
+int paramRows(int paramCount)
+{
+    if (paramCount <= 0)
+        return 0;
+    return qMin((paramCount + 2) / 3, 3);
+}
+
+QString countText(int rows, bool moreRows)
+{
+    if (moreRows)
+        return QStringLiteral("Mehr als ") + QString::number(rows) + QStringLiteral(" Einträge gefunden");
+    if (rows == 0)
+        return QStringLiteral("No records found");
+    if (rows == 1)
+        return QStringLiteral("1 record found");
+    return QString::number(rows) + QStringLiteral(" Einträge gefunden");
+}
+
+QString choiceCode(const QString& comboText)
+{
+    return StrPiece(comboText, u' ', 1, QString());
+}
+
+QStringList fixedChoiceItems(int type)
+{
+    switch (type) {
+    case 0:
+        // Two entries share code 3: the ERP has both states under one number.
+        return {"0 generiert", "1 erfasst", "2 gedruckt", "3 geändert", "3 übergeleitet"};
+    case 1:
+        return {"1 offen", "2 erledigt"};
+    case 2:
+        return {"1 erfasst", "2 kontrolliert", "3 gedruckt", "4 bezahlt", "5 belastet"};
+    case 3:
+        return {"1 erfasst", "2 gedruckt", "3 freigegeben", "4 fakturiert", "5 gedruckt"};
+    case 4:
+        return {"AU Auftrag", "RE Rechnung"};
+    case 6:
+        return {"1 OP", "8 Bankeinzug", "9 Sperre"};
+    case 7:
+        // There is no payment type 6.
+        return {"1 Verrechnungsscheck", "2 Überweisung",       "3 Wechsel", "4 Bankeinzug", "5 Zession",
+                "7 DGD-Bank Baumarkt",  "8 DGD-Bank Baustoff", "9 Sperre"};
+    case 9:
+        return {"1 erfasst", "2 bestellt", "3 überfällig", "4 urgiert", "5 teiloffen", "6 erledigt"};
+    default:
+        return {};
+    }
+}
+
+bool isReadChoiceList(int type)
+{
+    return type == 5 || type == 8;
+}
+
+QString choiceListOperation(int type)
+{
+    if (type == 5)
+        return QStringLiteral("Lookup Abteilungsnahmen ermitteln");
+    if (type == 8)
+        return QStringLiteral("Lookup Währungscode ermitteln");
+    return QString();
+}
+
+QStringList readChoiceItems(int type)
+{
+    const bool departments = type == 5;
+    std::unique_ptr<cacheclient::ResultSet> query;
+    QStringList items;
+    DBBegin();
+    try {
+        query =
+            sessionFactory()->resultSet(departments ? QStringLiteral("XR.ParABTNR") : QStringLiteral("XR.WC"),
+                                        departments ? QStringLiteral("ABTNR") : QStringLiteral("WC"));
+        query->execute({session().Firma, QString()});
+        const int a = departments ? 1 : 2;
+        while (query->next())
+            items << ConvertText(query->columnValue(a), QStringLiteral("VELMOR"), false) + u' ' +
+                         ConvertText(query->columnValue(a + 1), QStringLiteral("VELMOR"), false);
+        CloseCacheObject(query);
+        DBEnd(false);
+    } catch (const CacheError&) {
+        CloseCacheObject(query);
+        DBEnd(false);
+        throw;
+    }
+    return items;
+}
+
+QDate erpDateOrNull(const QString& value)
+{
+    try {
+        return ErpDateToDate(value);
+    } catch (const CacheError&) {
+        return QDate();
+    }
+}
+
+QString shortDateText(const QDate& date)
+{
+    return QLocale().toString(date, QLocale::ShortFormat);
+}
+
+QString convertField(int type, const QString& value, qint32& lastAccount)
+{
+    const QString& firma = session().Firma;
+    switch (type) {
+    case -1:
+        return value;
+    case 13:
+        return value.right(4);
+    case 14: {
+        bool ok = false;
+        const double amount = value.trimmed().toDouble(&ok);
+        // Text that is no number is shown as it is, as a number format leaves it.
+        return ok ? QLocale().toString(amount, 'f', 2) : value;
+    }
+    case 8:
+    case 10:
+    case 11:
+    case 12:
+        break;
+    default:
+        return QString();
+    }
+
+    QString prefix;
+    if (type == 11 || type == 12) {
+        bool ok = false;
+        const qint32 account = value.trimmed().toInt(&ok);
+        if (!ok) {
+            // No account number (e.g. an empty cell): nothing to look up, and no account for
+            // a building-site column to its right.
+            lastAccount = 0;
+            return value;
+        }
+        lastAccount = account;
+        prefix = QString::number(lastAccount) + QStringLiteral(" / ");
+    }
+    try {
+        switch (type) {
+        case 8:
+            return readObject(
+                QStringLiteral("XR.WC"), firma + QStringLiteral("||") + value,
+                [](cacheclient::CacheObject& o) { return o.property(QStringLiteral("WCKBEZ")); });
+        case 10:
+            return readObject(QStringLiteral("XR.KundBau"),
+                              firma + QStringLiteral("||") + QString::number(lastAccount) +
+                                  QStringLiteral("||") + value,
+                              [](cacheclient::CacheObject& o) {
+                                  return o.call(QStringLiteral("BAUKBEZLogicalToDisplay"),
+                                                o.property(QStringLiteral("BAUKBEZ")));
+                              });
+        default: {
+            const QString circle = type == 11 ? QStringLiteral("K") : QStringLiteral("L");
+            return prefix + readObject(QStringLiteral("XR.KontoStamm"),
+                                       firma + QStringLiteral("||") + circle + QStringLiteral("||") + value,
+                                       [](cacheclient::CacheObject& o) {
+                                           return o.call(QStringLiteral("NameLogicalToODBC"),
+                                                         o.property(QStringLiteral("Name")));
+                                       });
+        }
+        }
+    } catch (const CacheError& error) {
+        ReportCacheError(error,
+                         QStringLiteral("Lookup Fehler bei Feldumwandlung Type #") + QString::number(type));
+        return prefix;
+    }
+}
+
+bool isRightAligned(int conversionType)
+{
+    return conversionType == 14;
+}
+
+} // namespace lookup

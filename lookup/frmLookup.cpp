@@ -1,0 +1,681 @@
+#include "frmLookup.h"
+
+#include "cache/cacheapi.h"
+#include "widgets/Beep.h"
+#include "widgets/MaskedDateEdit.h"
+#include "widgets/MessageBox.h"
+#include "widgets/ScreenPointer.h"
+#include "widgets/Twips.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+using cacheclient::CacheError;
+using namespace lookup;
+
+namespace {
+
+// Designed sizes, in twips.
+constexpr int FormWidth = 8055;
+constexpr int FormHeight = 8505;
+constexpr int FrameLeft = 60;
+constexpr int FrameTop = 60;
+constexpr int BarHeight = 615;
+constexpr int BoxWidth = 2295;
+constexpr int BoxHeight = 285;
+constexpr int BoxLefts[3] = {120, 2520, 4920};
+constexpr int BoxTops[3] = {480, 1080, 1680};
+constexpr int LabelAbove = 240;
+constexpr int LabelHeight = 270;
+constexpr int DateWidth = 1575;
+constexpr int SearchButtonWidth = 360;
+constexpr int ButtonWidth = 1215;
+constexpr int ButtonHeight = 375;
+constexpr int ButtonTop = 120;
+constexpr int RecordsWidth = 3495;
+constexpr int RecordsHeight = 255;
+constexpr int MinColumnWidth = 250;
+constexpr int MaxColumnWidth = 1500;
+
+constexpr int RowNumberRole = Qt::UserRole + 1;
+
+LookupSearches& searches()
+{
+    static LookupSearches instance;
+    return instance;
+}
+
+void place(QWidget* w, double left, double top, double width, double height)
+{
+    // A window made very small yields negative sizes; they are laid out as nothing.
+    w->setGeometry(Twips::toPixels(left), Twips::toPixels(top), qMax(0, Twips::toPixels(width)),
+                   qMax(0, Twips::toPixels(height)));
+}
+
+double twLeft(const QWidget* w)
+{
+    return Twips::fromPixels(w->x());
+}
+
+double twTop(const QWidget* w)
+{
+    return Twips::fromPixels(w->y());
+}
+
+double twWidth(const QWidget* w)
+{
+    return Twips::fromPixels(w->width());
+}
+
+double twHeight(const QWidget* w)
+{
+    return Twips::fromPixels(w->height());
+}
+
+QPushButton* makeButton(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    // Enter belongs to the parameter boxes: it searches again and must not press a button.
+    button->setAutoDefault(false);
+    return button;
+}
+
+bool isEnter(const QEvent* event)
+{
+    if (event->type() != QEvent::KeyRelease)
+        return false;
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
+
+void setLookupSearches(LookupSearches value)
+{
+    searches() = std::move(value);
+}
+
+const LookupSearches& lookupSearches()
+{
+    return searches();
+}
+
+QString Lookup(const LookupRequest& request)
+{
+    frmLookup dialog(request, QApplication::activeWindow());
+    return dialog.run();
+}
+
+frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
+    : QDialog(parent), m_request(request), m_slots(slotsOf(request)), m_pageSize(pageSize(request.Maxitems))
+{
+    setObjectName(QStringLiteral("frmLookup"));
+    setWindowTitle(QStringLiteral("Lookup"));
+    setSizeGripEnabled(true);
+
+    Frame1 = new QFrame(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameShape(QFrame::StyledPanel);
+    for (int a = 0; a < Positions; ++a) {
+        Label[a] = new QLabel(Frame1);
+        Label[a]->setObjectName(QStringLiteral("Label%1").arg(a));
+        Label[a]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        txtParam[a] = new QLineEdit(Frame1);
+        txtParam[a]->setObjectName(QStringLiteral("txtParam%1").arg(a));
+        txtParam[a]->installEventFilter(this);
+        const double l = BoxLefts[a % 3];
+        const double t = BoxTops[a / 3];
+        place(Label[a], l, t - LabelAbove, BoxWidth, LabelHeight);
+        place(txtParam[a], l, t, BoxWidth, BoxHeight);
+        Label[a]->setBuddy(txtParam[a]);
+    }
+    for (int n = 0; n < SlotCount; ++n) {
+        cmbParam[n] = new QComboBox(Frame1);
+        cmbParam[n]->setObjectName(QStringLiteral("cmbParam%1").arg(n));
+        cmbParam[n]->setEditable(true);
+        cmbParam[n]->setInsertPolicy(QComboBox::NoInsert);
+        place(cmbParam[n], BoxLefts[0], BoxTops[0], BoxWidth, BoxHeight);
+        cmbParam[n]->hide();
+        cmbDatum[n] = new MaskedDateEdit(Frame1);
+        cmbDatum[n]->setObjectName(QStringLiteral("cmbDatum%1").arg(n));
+        place(cmbDatum[n], BoxLefts[0], BoxTops[0], DateWidth, BoxHeight);
+        cmbDatum[n]->hide();
+        connect(cmbDatum[n], &MaskedDateEdit::returnPressed, this, &frmLookup::requery);
+    }
+    b_KNRSuche = makeButton(QStringLiteral("b_KNRSuche"), QStringLiteral("Suche"), Frame1);
+    b_LNRSuche = makeButton(QStringLiteral("b_LNRSuche"), QStringLiteral("Suche"), Frame1);
+    b_ANRSuche = makeButton(QStringLiteral("b_ANRSuche"), QStringLiteral("Suche"), Frame1);
+    for (QPushButton* b : {b_KNRSuche, b_LNRSuche, b_ANRSuche}) {
+        b->resize(Twips::toPixels(SearchButtonWidth), Twips::toPixels(BoxHeight));
+        b->hide();
+    }
+    connect(b_KNRSuche, &QPushButton::clicked, this,
+            [this] { runSearch(lookupSearches().SearchCustomer, m_slots.knrParameter); });
+    connect(b_LNRSuche, &QPushButton::clicked, this,
+            [this] { runSearch(lookupSearches().SearchSupplier, m_slots.lnrParameter); });
+    connect(b_ANRSuche, &QPushButton::clicked, this,
+            [this] { runSearch(lookupSearches().SearchArticle, m_slots.anrParameter); });
+
+    ListView1 = new QTreeWidget(Frame1);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setAccessibleName(QStringLiteral("Suchergebnis"));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsClickable(true);
+    ListView1->header()->setSectionsMovable(false);
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this, [this](int section) {
+        // Ascending on every click, and on for the rest of the call.
+        m_sortColumn = section;
+        ListView1->header()->setSortIndicatorShown(true);
+        ListView1->header()->setSortIndicator(section, Qt::AscendingOrder);
+        ListView1->sortItems(section, Qt::AscendingOrder);
+    });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { choose(); });
+
+    lblRecords = new QLabel(QStringLiteral("nnnn Einträge gefunden."), Frame1);
+    lblRecords->setObjectName(QStringLiteral("lblRecords"));
+    lblRecords->setAlignment(Qt::AlignCenter);
+    lblRecords->resize(Twips::toPixels(RecordsWidth), Twips::toPixels(RecordsHeight));
+
+    Picture1 = new QWidget(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    cmdSelect = makeButton(QStringLiteral("cmdSelect"), QStringLiteral("Auswahl"), Picture1);
+    cmdMore = makeButton(QStringLiteral("cmdMore"), QStringLiteral("Weitere"), Picture1);
+    cmdCancel = makeButton(QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), Picture1);
+    for (QPushButton* b : {cmdSelect, cmdMore, cmdCancel})
+        b->resize(Twips::toPixels(ButtonWidth), Twips::toPixels(ButtonHeight));
+    cmdMore->hide();
+    connect(cmdSelect, &QPushButton::clicked, this, &frmLookup::choose);
+    connect(cmdMore, &QPushButton::clicked, this, &frmLookup::loadMore);
+    connect(cmdCancel, &QPushButton::clicked, this, [this] {
+        if (m_state.Busy)
+            return;
+        m_state.Result.clear();
+        QDialog::reject();
+    });
+
+    m_state.RowKeys = QStringList{QString()};
+    m_state.ColumnWidths = {0};
+    resize(Twips::toPixels(FormWidth), Twips::toPixels(FormHeight));
+}
+
+frmLookup::~frmLookup()
+{
+    CloseCacheObject(m_query);
+}
+
+QString frmLookup::run()
+{
+    start();
+    const int n = ListView1->topLevelItemCount();
+    if (n > 0) {
+        if (n == 1 && m_request.AutoSelect)
+            m_state.Result = keyOf(ListView1->topLevelItem(0));
+        else
+            exec();
+    } else if (m_request.MsgBoxIfNone == 1) {
+        MessageBox::show(parentWidget(), QMessageBox::NoIcon, QStringLiteral("Lookup"),
+                         QStringLiteral("Es wurde kein Eingrag gefunden!"), QMessageBox::Ok);
+    } else if (m_request.MsgBoxIfNone == 2) {
+        exec();
+    }
+    m_factory.reset();
+    CloseCacheObject(m_query);
+    return m_state.Result;
+}
+
+void frmLookup::start()
+{
+    m_state.Result.clear();
+    m_state.RowsAllotted = 0;
+    m_state.DisplayValues = displayValues(m_request);
+    m_arguments = initialArguments(m_request);
+    m_factory = m_request.Factory;
+    if (!m_factory)
+        throw CacheError(cacheclient::ClientError::NotConnected,
+                         QStringLiteral("Keine Verbindung zum Server"));
+    m_query = m_factory->resultSet(m_request.Class, m_request.Query);
+    m_query->execute(m_arguments);
+    load();
+}
+
+QString frmLookup::keyOf(const QTreeWidgetItem* item) const
+{
+    if (!item || m_state.IdColumn <= 0)
+        return QString();
+    return m_state.RowKeys.value(item->data(0, RowNumberRole).toInt());
+}
+
+void frmLookup::load()
+{
+    if (!m_request.Title.isEmpty())
+        setWindowTitle(m_request.Title);
+    m_state.Busy = true;
+    try {
+        layoutParameters();
+        buildColumns();
+        loadPage();
+    } catch (...) {
+        m_state.Busy = false;
+        throw;
+    }
+    m_state.Busy = false;
+    layoutWindow();
+}
+
+QWidget* frmLookup::inputAt(int position) const
+{
+    const int date = m_slots.dateSlotAt(position);
+    if (date >= 0)
+        return cmbDatum[date];
+    const int choice = m_slots.choiceSlotAt(position);
+    if (choice >= 0)
+        return cmbParam[choice];
+    return txtParam[position];
+}
+
+void frmLookup::layoutParameters()
+{
+    m_state.ParamCount = static_cast<qint16>(qBound(0, m_query->parameterCount(), 32767));
+    m_state.ParamRows = static_cast<qint16>(paramRows(m_state.ParamCount));
+    const std::array<std::pair<int, QPushButton*>, 3> buttons = {{{m_slots.knrParameter, b_KNRSuche},
+                                                                  {m_slots.lnrParameter, b_LNRSuche},
+                                                                  {m_slots.anrParameter, b_ANRSuche}}};
+    for (int a = 0; a < Positions; ++a) {
+        const bool used = a < m_state.ParamCount;
+        Label[a]->setVisible(used);
+        QWidget* input = inputAt(a);
+        input->setVisible(used);
+        if (input != txtParam[a]) {
+            input->move(txtParam[a]->pos());
+            txtParam[a]->hide();
+        }
+        for (const auto& [position, button] : buttons) {
+            if (position != a)
+                continue;
+            txtParam[a]->resize(Twips::toPixels(twWidth(txtParam[a]) - SearchButtonWidth),
+                                txtParam[a]->height());
+            place(button, twLeft(txtParam[a]) + twWidth(txtParam[a]), twTop(txtParam[a]), SearchButtonWidth,
+                  BoxHeight);
+            button->show();
+        }
+        if (!used)
+            continue;
+        const QString name = m_query->parameterName(a + 1);
+        Label[a]->setText(name);
+        Label[a]->setBuddy(input);
+        const QString value = m_state.DisplayValues.value(a);
+        if (auto* date = qobject_cast<MaskedDateEdit*>(input)) {
+            date->setText(value);
+            date->lineEdit()->setAccessibleName(name);
+            date->lineEdit()->end(false);
+        } else if (auto* combo = qobject_cast<QComboBox*>(input)) {
+            combo->setEditText(value);
+            combo->lineEdit()->end(false);
+        } else {
+            txtParam[a]->setText(value);
+            txtParam[a]->end(false);
+        }
+    }
+}
+
+int frmLookup::measure(const QString& text) const
+{
+    return qRound(Twips::fromPixels(fontMetrics().horizontalAdvance(text)));
+}
+
+void frmLookup::buildColumns()
+{
+    ListView1->clear();
+    m_columnCount = m_query->columnCount();
+    const int key = m_query->keyColumn();
+    m_state.IdColumn = static_cast<qint16>(key >= 1 && key <= m_columnCount ? key : 0);
+    m_state.ColumnWidths = QList<qint32>(m_columnCount + 1, 0);
+    QStringList headers;
+    for (int c = 1; c <= m_columnCount; ++c) {
+        if (c == m_state.IdColumn)
+            continue;
+        const QString header = m_query->columnName(c);
+        headers << header;
+        m_state.ColumnWidths[headers.size()] = measure(header);
+    }
+    ListView1->setColumnCount(static_cast<int>(headers.size()));
+    ListView1->setHeaderLabels(headers);
+    for (int d = 1; d <= headers.size(); ++d) {
+        ListView1->setColumnWidth(d - 1, Twips::toPixels(m_state.ColumnWidths[d]));
+        const Qt::Alignment align =
+            isRightAligned(m_slots.conversionType(d)) ? Qt::AlignRight : Qt::AlignLeft;
+        ListView1->headerItem()->setTextAlignment(d - 1, align | Qt::AlignVCenter);
+    }
+}
+
+void frmLookup::addCurrentRow()
+{
+    auto* item = new QTreeWidgetItem;
+    m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
+    item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
+    int d = 0;
+    for (int c = 1; c <= m_columnCount; ++c) {
+        if (c == m_state.IdColumn)
+            continue;
+        ++d;
+        QString v = ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false);
+        QString sample = v;
+        const bool dateColumn = m_slots.isDateColumn(d);
+        if (dateColumn) {
+            const QDate date = erpDateOrNull(v);
+            if (date.isValid())
+                sample = shortDateText(date) + QStringLiteral("99");
+        }
+        const int type = m_slots.conversionType(d);
+        if (type != -1) {
+            v = convertField(type, v, m_state.LastAccount);
+            sample = v;
+        }
+        const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
+        if (m_state.ColumnWidths.value(d) < w && d < m_state.ColumnWidths.size()) {
+            m_state.ColumnWidths[d] = w;
+            ListView1->setColumnWidth(d - 1, Twips::toPixels(w));
+        }
+        if (dateColumn) {
+            // A value that is no ERP date number (e.g. empty) is shown as it came.
+            const QDate date = erpDateOrNull(v);
+            item->setText(d - 1, date.isValid() ? shortDateText(date) : v);
+        } else {
+            item->setText(d - 1, v);
+        }
+        if (isRightAligned(type))
+            item->setTextAlignment(d - 1, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    ListView1->addTopLevelItem(item);
+}
+
+void frmLookup::loadPage()
+{
+    ScreenPointer::set(ScreenPointer::Hourglass);
+    try {
+        int i = 1;
+        if (m_state.RowsAllotted == 0) {
+            ListView1->clear();
+            m_state.RowsAllotted = m_pageSize;
+            m_state.RowKeys = QStringList{QString()};
+            m_state.RowKeys.reserve(m_pageSize + 1);
+        } else {
+            m_state.RowsAllotted += m_pageSize;
+            m_state.RowKeys.reserve(m_state.RowsAllotted + 1);
+            addCurrentRow();
+            i = 2;
+        }
+        m_state.MoreRows = true;
+        for (; i <= m_pageSize; ++i) {
+            if (!m_query->next()) {
+                m_state.MoreRows = false;
+                break;
+            }
+            addCurrentRow();
+        }
+        // The look-ahead row stays current in the query and opens the next page.
+        if (m_state.MoreRows && !m_query->next())
+            m_state.MoreRows = false;
+    } catch (...) {
+        ScreenPointer::set(ScreenPointer::Arrow);
+        throw;
+    }
+    if (m_sortColumn >= 0)
+        ListView1->sortItems(m_sortColumn, Qt::AscendingOrder);
+    lblRecords->setText(countText(ListView1->topLevelItemCount(), m_state.MoreRows));
+    ListView1->clearSelection();
+    ListView1->setCurrentItem(nullptr);
+    cmdMore->setVisible(m_state.MoreRows && m_request.MoreButton);
+    if (m_state.IdColumn == 0) {
+        cmdSelect->hide();
+        cmdCancel->setText(QStringLiteral("OK"));
+    }
+    layoutWindow();
+    ScreenPointer::set(ScreenPointer::Arrow);
+}
+
+void frmLookup::emptyList()
+{
+    ListView1->clear();
+    m_state.RowKeys = QStringList{QString()};
+    m_state.RowsAllotted = 0;
+    m_state.MoreRows = false;
+    cmdMore->hide();
+    lblRecords->setText(countText(0, false));
+    layoutWindow();
+}
+
+void frmLookup::reportFailure(const CacheError& error)
+{
+    ScreenPointer::set(ScreenPointer::Arrow);
+    ReportCacheError(error, QStringLiteral("Lookup Abfrage ") + m_request.Class + u' ' + m_request.Query);
+}
+
+void frmLookup::requery()
+{
+    if (m_state.Busy)
+        return;
+    m_state.Busy = true;
+    m_state.RowsAllotted = 0;
+    QStringList args;
+    for (const QLineEdit* box : txtParam)
+        args << box->text();
+    for (int n = 0; n < SlotCount; ++n) {
+        if (const int p = m_slots.datumParameter[n]; p >= 0)
+            args[p] = DateToErpDate(QVariant(cmbDatum[n]->date()));
+        if (const int q = m_slots.cmbParam[n]; q >= 0)
+            args[q] = choiceCode(cmbParam[n]->currentText());
+    }
+    m_arguments = args;
+    try {
+        if (!m_query || !m_factory || !m_factory->isConnected()) {
+            // Closed by the idle timer, or lost: reconnect as every access does and query
+            // through the new connection.
+            CloseCacheObject(m_query);
+            if (!m_factory || !m_factory->isConnected()) {
+                DBBegin();
+                m_factory = session().Factory;
+                if (!m_factory)
+                    throw CacheError(cacheclient::ClientError::NotConnected,
+                                     QStringLiteral("Keine Verbindung zum Server"));
+            }
+            m_query = m_factory->resultSet(m_request.Class, m_request.Query);
+        }
+        // The object client's close is final; executing again starts the query afresh.
+        m_query->execute(args);
+        loadPage();
+    } catch (const CacheError& error) {
+        // The dialog stays open: the list is emptied and the next Enter searches again.
+        if (!m_factory || !m_factory->isConnected())
+            CloseCacheObject(m_query);
+        emptyList();
+        m_state.Busy = false;
+        reportFailure(error);
+        return;
+    }
+    m_state.Busy = false;
+}
+
+void frmLookup::loadMore()
+{
+    if (m_state.Busy || !m_state.MoreRows || !m_query)
+        return;
+    m_state.Busy = true;
+    try {
+        loadPage();
+    } catch (const CacheError& error) {
+        m_state.MoreRows = false;
+        cmdMore->hide();
+        layoutWindow();
+        m_state.Busy = false;
+        reportFailure(error);
+        return;
+    }
+    m_state.Busy = false;
+}
+
+void frmLookup::choose()
+{
+    if (m_state.Busy)
+        return;
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    if (selected.isEmpty()) {
+        Beep::ring();
+        return;
+    }
+    if (m_state.IdColumn > 0)
+        m_state.Result = keyOf(selected.first());
+    accept();
+}
+
+void frmLookup::runSearch(const std::function<QString()>& search, int position)
+{
+    if (!search || position < 0)
+        return;
+    QString found;
+    try {
+        found = search();
+    } catch (const CacheError& error) {
+        ReportCacheError(error, QStringLiteral("Lookup Suche"));
+        return;
+    }
+    txtParam[position]->setText(found);
+}
+
+void frmLookup::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Runs once: a dialog stacked on this one (a number search) hands the activation back
+    // when it closes, and must neither add list entries twice nor clear a date the user typed.
+    if (!m_activated) {
+        m_activated = true;
+        activate();
+    }
+}
+
+void frmLookup::activate()
+{
+    cmdCancel->setFocus();
+    cmbDatum[1]->clear();
+    QWidget* target = cmdCancel;
+    for (const int a : {6, 3, 0})
+        if (txtParam[a]->isVisibleTo(this))
+            target = txtParam[a];
+    auto startsRow = [](int p) { return p == 0 || p == 3 || p == 6; };
+    for (int n = 0; n < SlotCount; ++n) {
+        if (startsRow(m_slots.datumParameter[n]) && cmbDatum[n]->isVisibleTo(this))
+            target = cmbDatum[n];
+        if (startsRow(m_slots.cmbParam[n]) && cmbParam[n]->isVisibleTo(this))
+            target = cmbParam[n];
+    }
+    target->setFocus();
+    fillChoiceLists();
+}
+
+void frmLookup::fillChoiceLists()
+{
+    for (int n = 0; n < SlotCount; ++n) {
+        if (m_slots.cmbParam[n] < 0)
+            continue;
+        const int type = m_slots.cmbType[n];
+        try {
+            const QStringList items = isReadChoiceList(type) ? readChoiceItems(type) : fixedChoiceItems(type);
+            // Adding to an empty combo box would select its first item; the caller's text stays.
+            QComboBox* combo = cmbParam[n];
+            const QString text = combo->currentText();
+            combo->addItems(items);
+            combo->setCurrentIndex(-1);
+            combo->setEditText(text);
+        } catch (const CacheError& error) {
+            ReportCacheError(error, QStringLiteral("Lookup ") + choiceListOperation(type) +
+                                        QStringLiteral(" Parameterauswahlliste Type #") +
+                                        QString::number(type));
+            return;
+        }
+    }
+}
+
+void frmLookup::layoutWindow()
+{
+    const double innerWidth = Twips::fromPixels(width());
+    const double innerHeight = Twips::fromPixels(height());
+    place(Picture1, 0, innerHeight - BarHeight, innerWidth, BarHeight);
+
+    const double frameHeight = innerHeight - 2 * FrameTop - BarHeight;
+    const double paramHeight =
+        (twHeight(Label[0]) + twHeight(txtParam[0])) * m_state.ParamRows + (m_state.ParamRows > 0 ? 100 : 0);
+    const double labelTop = twTop(Label[0]);
+    const double listTop = labelTop + paramHeight;
+    const double listHeight = frameHeight - labelTop - paramHeight - 100 - twHeight(lblRecords) - 100;
+    const double recordsTop = listHeight + labelTop + paramHeight + 100;
+
+    const double total =
+        twWidth(cmdSelect) + twWidth(cmdCancel) + (cmdMore->isVisibleTo(this) ? twWidth(cmdMore) : 0.0);
+    const double gap = (innerWidth - total) / (cmdMore->isVisibleTo(this) ? 4 : 3);
+    double x = gap;
+    for (QPushButton* b : {cmdSelect, cmdMore, cmdCancel}) {
+        if (b == cmdMore && !cmdMore->isVisibleTo(this))
+            continue;
+        place(b, x, ButtonTop, twWidth(b), ButtonHeight);
+        x += twWidth(b) + gap;
+    }
+
+    const double frameWidth = innerWidth - 2 * FrameLeft;
+    const double listWidth = frameWidth - 2 * twLeft(txtParam[0]);
+    place(Frame1, FrameLeft, FrameTop, frameWidth, frameHeight);
+    if (m_state.ParamCount == 1) {
+        txtParam[0]->resize(qMax(0, Twips::toPixels(listWidth)), txtParam[0]->height());
+        // The caller's value comes back with every resize, without searching again.
+        const bool wasBusy = m_state.Busy;
+        m_state.Busy = true;
+        txtParam[0]->clear();
+        txtParam[0]->setText(m_state.DisplayValues.value(0));
+        m_state.Busy = wasBusy;
+    }
+    place(ListView1, twLeft(txtParam[0]), listTop, listWidth, listHeight);
+    place(lblRecords, (frameWidth - twWidth(lblRecords)) / 2, recordsTop, twWidth(lblRecords),
+          twHeight(lblRecords));
+}
+
+void frmLookup::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layoutWindow();
+}
+
+void frmLookup::closeEvent(QCloseEvent* event)
+{
+    if (m_state.Busy) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void frmLookup::reject()
+{
+    if (m_state.Busy)
+        return;
+    QDialog::reject();
+}
+
+bool frmLookup::eventFilter(QObject* watched, QEvent* event)
+{
+    if (isEnter(event) && std::find(txtParam.begin(), txtParam.end(), watched) != txtParam.end())
+        requery();
+    return QDialog::eventFilter(watched, event);
+}
