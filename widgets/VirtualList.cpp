@@ -116,7 +116,8 @@ int VirtualListModel::columnCount(const QModelIndex& parent) const
 
 QVariant VirtualListModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!index.isValid() || index.model() != this || index.row() >= m_published ||
+        index.column() >= m_columns)
         return QVariant();
     if (role != Qt::DisplayRole && role != Qt::BackgroundRole)
         return QVariant();
