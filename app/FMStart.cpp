@@ -6,6 +6,7 @@
 #include "cache/FMPass.h"
 #include "cache/cacheapi.h"
 #include "widgets/FileDialog.h"
+#include "widgets/MaskedDateEdit.h"
 #include "widgets/MessageBox.h"
 #include "widgets/ScreenPointer.h"
 #include "widgets/Twips.h"
@@ -123,7 +124,8 @@ void FMStart::buildControls()
     SucheBelegnummer =
         named(new QPushButton(QStringLiteral("Suche"), frame), QStringLiteral("SucheBelegnummer"));
     SucheBelegnummer->setAccessibleName(QStringLiteral("Suche Belegnummer"));
-    cmb_Datum = named(new QLineEdit(frame), QStringLiteral("cmb_Datum"));
+    cmb_Datum = named(new MaskedDateEdit(frame), QStringLiteral("cmb_Datum"));
+    cmb_Datum->setTwoDigitYearInCalendar(true);
     cmb_Datum->setAccessibleName(QStringLiteral("Belegdatum"));
     place(Label3, 120, 1620, 2400, 240);
     // Until the document type first changes: number field narrow, button right of it, date after the button.
@@ -448,9 +450,7 @@ bool FMStart::eventFilter(QObject* watched, QEvent* event)
 
 QString FMStart::datumText() const
 {
-    if (auto* edit = qobject_cast<QLineEdit*>(cmb_Datum))
-        return edit->text().isEmpty() ? EmptyDateMask : edit->text();
-    return EmptyDateMask;
+    return cmb_Datum->text();
 }
 
 QString FMStart::failureReason(int index) const

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+class MaskedDateEdit;
 class QAction;
 class QComboBox;
 class QGroupBox;
@@ -66,7 +67,7 @@ public:
     QLabel* Label3 = nullptr;
     QLineEdit* txt_LinkBelNr = nullptr;
     QPushButton* SucheBelegnummer = nullptr;
-    QWidget* cmb_Datum = nullptr;
+    MaskedDateEdit* cmb_Datum = nullptr;
     QRadioButton* o_KontoKreis[2] = {};
     QLineEdit* txt_KKRNr = nullptr;
     QPushButton* b_KKRSuche = nullptr;

@@ -100,7 +100,8 @@ QString Handover::uniqueKey()
 Handover::Prepared Handover::prepare(const QString& path)
 {
     Prepared prepared;
-    const QVariant directory = GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirPdfFile"), false, QVariant(), true);
+    const QVariant directory =
+        GetAppParameter(QStringLiteral("FXR"), QStringLiteral("DirPdfFile"), false, QVariant(), true);
     if (!directory.isValid())
         return prepared;
     prepared.valid = true;
@@ -136,8 +137,9 @@ HandoverOutcome Handover::finish(const QString& path, const HandoverInput& input
                          QStringLiteral("Fehler beim Zipfile erstellen"));
         WriteLog(FileLog, Step, QStringLiteral("Zippfehler:") + QString::number(packed.error));
         // Without its archive the document is not registered: it stays for another try.
-        outcome.reason = packed.error == ZipPacker::SourceUnreadable ? QStringLiteral("Datei nicht lesbar")
-                                                                      : QStringLiteral("Zippfehler %1").arg(packed.error);
+        outcome.reason = packed.error == ZipPacker::SourceUnreadable
+                             ? QStringLiteral("Datei nicht lesbar")
+                             : QStringLiteral("Zippfehler %1").arg(packed.error);
         return outcome;
     }
 

@@ -1,6 +1,8 @@
 #include "FMStart.h"
 #include "app/frmProgrammverlauf.h"
 #include "cache/cacheapi.h"
+#include "lookup/frmLookup.h"
+#include "search/VelmorSu.h"
 #include "widgets/FileDialog.h"
 #include "widgets/Translations.h"
 
@@ -47,6 +49,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("VELMOR Archiv-Übergabe"));
     QApplication::setApplicationVersion(QStringLiteral(VELMOR_VERSION));
     installGermanTranslations(app);
+    // The lookup dialog's number buttons open the master-data searches.
+    setLookupSearches({&SearchCustomer, &SearchSupplier, &SearchArticle});
 
     FMStart window;
     if (!window.start())

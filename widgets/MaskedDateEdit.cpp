@@ -110,6 +110,7 @@ void MaskedDateEdit::showCalendar()
 {
     if (!m_popup) {
         m_popup = new CalendarPopup(this);
+        m_popup->setTwoDigitYear(m_twoDigitYear);
         connect(m_popup, &CalendarPopup::chosen, this, [this](const QDate& d) {
             setDate(d);
             m_popup->hide();
@@ -177,6 +178,13 @@ CalendarPopup::CalendarPopup(QWidget* parent)
             [this](int row, int column) { choose(dateAt(row, column)); });
 }
 
+void MaskedDateEdit::setTwoDigitYearInCalendar(bool twoDigits)
+{
+    m_twoDigitYear = twoDigits;
+    if (m_popup)
+        m_popup->setTwoDigitYear(twoDigits);
+}
+
 void CalendarPopup::showMonth(int year, int month, const QDate& marked)
 {
     m_year = year;
@@ -184,7 +192,8 @@ void CalendarPopup::showMonth(int year, int month, const QDate& marked)
     m_marked = marked;
     const QLocale german(QLocale::German, QLocale::Germany);
     m_title->setText(german.standaloneMonthName(month, QLocale::LongFormat) + QStringLiteral(", ") +
-                     QString::number(year));
+                     (m_twoDigitYear ? QStringLiteral("%1").arg(year % 100, 2, 10, QLatin1Char('0'))
+                                     : QString::number(year)));
     const QDate first(year, month, 1);
     // dayOfWeek() counts Monday as 1 and Sunday as 7; the sheet starts on Sunday.
     const QDate start = first.addDays(-(first.dayOfWeek() % 7));

@@ -34,6 +34,9 @@ public:
     QLineEdit* lineEdit() const { return m_edit; }
     QToolButton* calendarButton() const { return m_button; }
 
+    // The calendar's month title with the year in two digits ("März, 04") instead of four.
+    void setTwoDigitYearInCalendar(bool twoDigits);
+
     // Opens the calendar at the control's date, or at today's when empty.
     void showCalendar();
     QWidget* calendarPopup() const;
@@ -50,6 +53,7 @@ private:
     QToolButton* m_button;
     class CalendarPopup* m_popup = nullptr;
     QDate m_lastDate;
+    bool m_twoDigitYear = false;
 };
 
 // The drop-down month sheet: weekdays from Sunday, "So" to "Sa", title "März, 2004".
@@ -63,6 +67,7 @@ public:
     explicit CalendarPopup(QWidget* parent = nullptr);
 
     void showMonth(int year, int month, const QDate& marked);
+    void setTwoDigitYear(bool twoDigits) { m_twoDigitYear = twoDigits; }
     int year() const { return m_year; }
     int month() const { return m_month; }
     QString title() const;
@@ -89,4 +94,5 @@ private:
     int m_year = 2000;
     int m_month = 1;
     QDate m_marked;
+    bool m_twoDigitYear = false;
 };

@@ -101,7 +101,8 @@ public:
     {
         const int call = ++calls;
         if (hook)
-            QMetaObject::invokeMethod(qApp, [this, call] { hook(call); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp, [this, call] { hook(call); }, Qt::BlockingQueuedConnection);
         return m_real.pack(source, archivePath);
     }
 

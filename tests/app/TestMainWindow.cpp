@@ -7,11 +7,13 @@
 #include "cache/cacheapi.h"
 #include "common/TestSupport.h"
 #include "widgets/FileDialog.h"
+#include "widgets/MaskedDateEdit.h"
 #include "widgets/Twips.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -248,6 +250,24 @@ private slots:
         QCOMPARE(w.SucheBelegnummer->x(), w.txt_LinkBelNr->x() + w.txt_LinkBelNr->width());
     }
 
+    void dateField()
+    {
+        ScriptedBoxes boxes;
+        FMStart& w = startedWindow();
+        QCOMPARE(w.datumText(), QStringLiteral("  .  ."));
+        w.cmb_Datum->setDate(QDate(2024, 5, 7));
+        QCOMPARE(w.datumText(), QStringLiteral("07.05.2024"));
+        w.cmb_Datum->showCalendar();
+        auto* calendar = static_cast<CalendarPopup*>(w.cmb_Datum->calendarPopup());
+        QCOMPARE(calendar->title(), QStringLiteral("Mai, 24"));
+        QCOMPARE(calendar->weekdayHeaders(), (QStringList{"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"}));
+        calendar->hide();
+        // Hidden for other document types, its value kept.
+        w.cmb_LinkBelArt->setCurrentText("BE Bestellung");
+        QVERIFY(!w.cmb_Datum->isVisible());
+        QCOMPARE(w.datumText(), QStringLiteral("07.05.2024"));
+    }
+
     void accountCircle()
     {
         ScriptedBoxes boxes;
@@ -342,7 +362,12 @@ private slots:
         QStringList order;
         for (int i = 0; i < 4; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            order << QApplication::focusWidget()->objectName();
+            // The date field's focus sits in its own line edit.
+            QWidget* focused = QApplication::focusWidget();
+            while (focused && focused->objectName() != "cmb_Datum" &&
+                   focused->parentWidget() != static_cast<QWidget*>(w.fr_KontoKreis))
+                focused = focused->parentWidget();
+            order << (focused ? focused->objectName() : QString());
         }
         QCOMPARE(order, (QStringList{"cmb_LinkBelArt", "txt_LinkBelNr", "SucheBelegnummer", "cmb_Datum"}));
     }

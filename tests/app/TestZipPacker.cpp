@@ -116,8 +116,10 @@ private slots:
 
     void failuresPublishNothing()
     {
-        QCOMPARE(m_packer.pack(m_dir.filePath("fehlt.tif"), transfer() + "fehlt.zip").error, int(ZipPacker::SourceUnreadable));
-        QCOMPARE(m_packer.pack(m_dir.path(), transfer() + "ordner.zip").error, int(ZipPacker::SourceUnreadable));
+        QCOMPARE(m_packer.pack(m_dir.filePath("fehlt.tif"), transfer() + "fehlt.zip").error,
+                 int(ZipPacker::SourceUnreadable));
+        QCOMPARE(m_packer.pack(m_dir.path(), transfer() + "ordner.zip").error,
+                 int(ZipPacker::SourceUnreadable));
         QVERIFY(!QFile::exists(transfer() + "fehlt.zip"));
 
         QTemporaryDir blocked;
