@@ -8,6 +8,7 @@
 #include "common/TestSupport.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MaskedDateEdit.h"
+#include "widgets/Translations.h"
 #include "widgets/Twips.h"
 
 #include <QApplication>
@@ -370,6 +371,14 @@ private slots:
             order << (focused ? focused->objectName() : QString());
         }
         QCOMPARE(order, (QStringList{"cmb_LinkBelArt", "txt_LinkBelNr", "SucheBelegnummer", "cmb_Datum"}));
+    }
+
+    void germanStandardButtons()
+    {
+        QVERIFY(installGermanTranslations(*qApp));
+        QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+        QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
     }
 
     void screenshots()
