@@ -75,9 +75,10 @@ private slots:
             ++attempts;
             login->BUSER->setText(QStringLiteral("17"));
             login->BPASSWORT->setText(attempts < 3 ? QStringLiteral("falsch") : QStringLiteral("demo"));
+            login->BUSpeich->click();
+            // Armed once the dialog is hidden, so it waits for the next showing.
             if (attempts < 3)
                 whenShown("FMPass", type);
-            login->BUSpeich->click();
         };
         whenShown("FMPass", type);
         m_window = std::make_unique<FMStart>();
