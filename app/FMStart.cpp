@@ -83,6 +83,8 @@ FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
 
 FMStart::~FMStart()
 {
+    // The login dialog lives on after this window; it must not reach back into a deleted one.
+    FMPass::instance().setMainWindow(nullptr, nullptr);
     setLogWindowCreator(nullptr);
 }
 
