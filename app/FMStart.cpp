@@ -1,10 +1,13 @@
 #include "FMStart.h"
 
+#include "DocumentSearch.h"
 #include "Handover.h"
 #include "about/frmAbout.h"
 #include "app/frmProgrammverlauf.h"
 #include "cache/FMPass.h"
 #include "cache/cacheapi.h"
+#include "lookup/frmLookup.h"
+#include "search/VelmorSu.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MaskedDateEdit.h"
 #include "widgets/MessageBox.h"
@@ -19,6 +22,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -49,6 +53,24 @@ constexpr int NumberLeft = 120;
 constexpr int NumberWidthNarrow = 1455;
 constexpr int NumberWidthWide = 3015;
 
+// The key code of a key event as the key-up handlers count them; only Home has a use there.
+int keyCodeOf(const QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Home)
+        return FMStart::KeyHome;
+    if ((event->key() >= Qt::Key_0 && event->key() <= Qt::Key_9) ||
+        (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z))
+        return event->key();
+    return 0;
+}
+
+int shiftOf(const QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers m = event->modifiers();
+    return (m.testFlag(Qt::ShiftModifier) ? 1 : 0) | (m.testFlag(Qt::ControlModifier) ? 2 : 0) |
+           (m.testFlag(Qt::AltModifier) ? 4 : 0);
+}
+
 } // namespace
 
 FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
@@ -61,6 +83,8 @@ FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
 
 FMStart::~FMStart()
 {
+    // The login dialog lives on after this window; it must not reach back into a deleted one.
+    FMPass::instance().setMainWindow(nullptr, nullptr);
     setLogWindowCreator(nullptr);
 }
 
@@ -149,6 +173,7 @@ void FMStart::buildControls()
     b_KKRSuche->setAccessibleName(QStringLiteral("Suche Kontonummer"));
     place(txt_KKRNr, 120, 2700, 1455, 330);
     place(b_KKRSuche, 1575, 2700, 840, 330);
+    txt_KKRNr->installEventFilter(this);
 
     lbl_BAU = named(new QLabel(QStringLiteral("Baustellenummer"), frame), QStringLiteral("lbl_BAU"));
     txt_BAU = named(new QLineEdit(frame), QStringLiteral("txt_BAU"));
@@ -158,6 +183,10 @@ void FMStart::buildControls()
     place(lbl_BAU, 120, 3180, 2400, 240);
     place(txt_BAU, 120, 3420, 1455, 330);
     place(b_BAU, 1575, 3420, 840, 330);
+    txt_BAU->installEventFilter(this);
+    connect(SucheBelegnummer, &QPushButton::clicked, this, &FMStart::SucheBelegnummer_Click);
+    connect(b_KKRSuche, &QPushButton::clicked, this, &FMStart::b_KKRSuche_Click);
+    connect(b_BAU, &QPushButton::clicked, this, &FMStart::b_BAU_Click);
 
     fr_Passwort = named(new QGroupBox(QStringLiteral(" Passwort"), central), QStringLiteral("fr_Passwort"));
     place(fr_Passwort, 4440, 4260, 5160, 780);
@@ -424,6 +453,14 @@ bool FMStart::eventFilter(QObject* watched, QEvent* event)
         MatchListeLaden();
     } else if (watched == cmb_LinkBelArt && event->type() == QEvent::FocusOut) {
         cmb_LinkBelArt_LostFocus();
+    } else if ((watched == txt_KKRNr || watched == txt_BAU) && event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (!key->isAutoRepeat()) {
+            if (watched == txt_KKRNr)
+                txt_KKRNr_KeyUp(keyCodeOf(key), shiftOf(key));
+            else
+                txt_BAU_KeyUp(keyCodeOf(key), shiftOf(key));
+        }
     } else if (watched == FileListe->viewport()) {
         if (event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
@@ -553,4 +590,73 @@ void FMStart::OKButton_Click()
     m_auswahlIndex = -1;
     txt_Passwort->clear();
     ScreenPointer::set(ScreenPointer::Default);
+}
+
+void FMStart::SucheBelegnummer_Click()
+{
+    if (cmb_LinkBelArt->currentText().isEmpty())
+        return;
+    const QString code = DocumentSearch::typeCode(cmb_LinkBelArt->currentText());
+    const QString account = DocumentSearch::accountArgument(txt_KKRNr->text());
+    DBBegin();
+    if (session().ProgramEnded)
+        return;
+    try {
+        if (const auto request = DocumentSearch::request(code, account, m_kontoKreisCode, session())) {
+            const QString key = Lookup(*request);
+            if (!key.isEmpty()) {
+                txt_LinkBelNr->setText(DocumentSearch::keyField(key, DocumentSearch::numberField(code)));
+                const int dateField = DocumentSearch::dateField(code);
+                if (dateField >= 0)
+                    cmb_Datum->setDate(ErpDateToDate(DocumentSearch::keyField(key, dateField)));
+            }
+        }
+        DBEnd(false);
+    } catch (const cacheclient::CacheError& error) {
+        ReportCacheError(error, QStringLiteral("Suche nach Belegart ") + code);
+    }
+}
+
+void FMStart::b_KKRSuche_Click()
+{
+    // The option buttons decide, not KontoKreisCode, which a background click may have reset.
+    txt_KKRNr->setText(o_KontoKreis[0]->isChecked() ? SearchCustomer() : SearchSupplier());
+}
+
+void FMStart::b_BAU_Click()
+{
+    DBBegin();
+    if (session().ProgramEnded)
+        return;
+    try {
+        const QString key = Lookup(DocumentSearch::buildingSiteRequest(txt_KKRNr->text(), session()));
+        if (!key.isEmpty()) {
+            std::unique_ptr<cacheclient::CacheObject> site =
+                session().Factory->openId(QStringLiteral("XR.KundBau"), key);
+            QString number;
+            try {
+                number = site->property(QStringLiteral("Bau"));
+            } catch (...) {
+                CloseCacheObject(site);
+                throw;
+            }
+            CloseCacheObject(site);
+            txt_BAU->setText(number);
+        }
+        DBEnd(false);
+    } catch (const cacheclient::CacheError& error) {
+        ReportCacheError(error, QStringLiteral("Baustelle suchen"));
+    }
+}
+
+void FMStart::txt_KKRNr_KeyUp(int keyCode, int /*shift*/)
+{
+    if (keyCode == KeyHome)
+        b_KKRSuche_Click();
+}
+
+void FMStart::txt_BAU_KeyUp(int keyCode, int /*shift*/)
+{
+    if (keyCode == KeyHome)
+        b_BAU_Click();
 }

@@ -40,6 +40,14 @@ public:
     // Files dropped from a file manager: the same duplicate rule as chosen files.
     void addDroppedFiles(const QStringList& paths);
     void OKButton_Click();
+    void SucheBelegnummer_Click();
+    void b_KKRSuche_Click();
+    void b_BAU_Click();
+    // keyCode and shift as the window system's key events count them (Home is 36; shift 1,
+    // control 2, alt 4).
+    void txt_KKRNr_KeyUp(int keyCode, int shift);
+    void txt_BAU_KeyUp(int keyCode, int shift);
+    static constexpr int KeyHome = 36;
     bool handoverRunning() const { return m_running; }
     // The text of the date field as the hand-over reads it ("  .  ." when empty).
     QString datumText() const;
