@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 
 class QLineEdit;
@@ -34,6 +35,7 @@ private:
     FMPass();
     void anmelden();
 
-    QWidget* m_mainWindow = nullptr;
+    // Guarded: the main window may go before this dialog, which lives to the program's end.
+    QPointer<QWidget> m_mainWindow;
     std::function<void()> m_renewCaption;
 };
