@@ -2,6 +2,7 @@
 //  1. open-by-id round trip to velmor-erpd vs. a bare TCP echo of a frame of the same size;
 //  2. streaming a 10,000-row result set, rows/s, vs. reading the same rows from SQLite directly;
 //  3. KkrSuche's first 500 rows over the large data, vs. the same statement in SQLite directly.
+#include "BenchSupport.h"
 #include "cacheclient/ChannelFactory.h"
 #include "cacheclient/Protocol.h"
 #include "cacheclient/TcpChannel.h"
@@ -28,12 +29,6 @@ using namespace cacheclient;
 namespace key = protocol::key;
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // A bare echo server: whatever arrives goes straight back, on a blocking socket in a thread.
 class EchoServer : public QThread
@@ -110,36 +105,6 @@ double echoRoundTripMicros(quint16 port, const QByteArray& frame, int rounds)
     return median(samples);
 }
 
-struct Daemon
-{
-    QProcess process;
-    quint16 port = 0;
-    bool start(const QString& db)
-    {
-        process.start(QCoreApplication::applicationDirPath() + "/velmor-erpd", {"--db", db, "--port", "0"});
-        if (!process.waitForStarted(5000))
-            return false;
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            process.waitForReadyRead(100);
-            out += process.readAllStandardOutput();
-        }
-        const auto m = QRegularExpression(":(\\d+)\\s*$").match(QString::fromUtf8(out).trimmed());
-        port = m.hasMatch() ? m.captured(1).toUShort() : 0;
-        return port != 0;
-    }
-    ~Daemon()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
-
-const char* verdict(bool met)
-{
-    return met ? "met" : "NOT met";
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -199,12 +164,15 @@ int main(int argc, char** argv)
     }
     EchoServer echo;
     echo.start();
-    const QByteArray echoFrame = protocol::encodeFrame(QCborMap{{key::Id, 1}, {key::Name, QString(replyBytes, u'x')}});
+    const QByteArray echoFrame =
+        protocol::encodeFrame(QCborMap{{key::Id, 1}, {key::Name, QString(replyBytes, u'x')}});
     const double echoUs = echoRoundTripMicros(echo.port(), echoFrame, rounds);
     const double openUs = median(opens);
-    std::printf("open by id (XR.KontoStamm, %d rounds, median): %.1f us; bare TCP echo of a %lld-byte frame: %.1f us; "
+    std::printf("open by id (XR.KontoStamm, %d rounds, median): %.1f us; bare TCP echo of a %lld-byte frame: "
+                "%.1f us; "
                 "ratio %.2fx (goal <= 3x: %s)\n",
-                rounds, openUs, static_cast<long long>(echoFrame.size()), echoUs, openUs / echoUs, verdict(openUs / echoUs <= 3));
+                rounds, openUs, static_cast<long long>(echoFrame.size()), echoUs, openUs / echoUs,
+                verdict(openUs / echoUs <= 3));
 
     // 2. Streaming 10,000 rows.
     const int wanted = 10000;
@@ -242,7 +210,8 @@ int main(int argc, char** argv)
     }
     const double rate = median(streamRates);
     const double directRate = median(directRates);
-    std::printf("streaming %d rows of BaustellenAuswahl (5 columns, median of 5): %.0f rows/s; SQLite read in process: %.0f rows/s; "
+    std::printf("streaming %d rows of BaustellenAuswahl (5 columns, median of 5): %.0f rows/s; SQLite read "
+                "in process: %.0f rows/s; "
                 "ratio %.2fx of direct (goal >= 200000 rows/s: %s)\n",
                 wanted, rate, directRate, rate / directRate, verdict(rate >= 200000));
 
@@ -267,8 +236,9 @@ int main(int argc, char** argv)
             d.start();
             QSqlQuery q(direct);
             q.setForwardOnly(true);
-            q.prepare("SELECT nr, kbez, name, plz, strasse FROM konto WHERE firma = 1 AND kreis = 'K' AND kbez >= ?"
-                      " AND kbez < ? ORDER BY kbez, nr");
+            q.prepare(
+                "SELECT nr, kbez, name, plz, strasse FROM konto WHERE firma = 1 AND kreis = 'K' AND kbez >= ?"
+                " AND kbez < ? ORDER BY kbez, nr");
             q.addBindValue(term);
             q.addBindValue(term + QString::fromUcs4(U"\U0010FFFF", 1));
             q.exec();
@@ -280,9 +250,10 @@ int main(int argc, char** argv)
             viaSqlite.push_back(d.nsecsElapsed() / 1e6);
         }
         const double ms = median(viaServer);
-        std::printf("KkrSuche \"%s\" first 500 rows (median of 21): %.2f ms; SQLite in process: %.2f ms; ratio %.2fx "
-                    "(goal <= 20 ms: %s)\n",
-                    qPrintable(term), ms, median(viaSqlite), ms / median(viaSqlite), verdict(ms <= 20));
+        std::printf(
+            "KkrSuche \"%s\" first 500 rows (median of 21): %.2f ms; SQLite in process: %.2f ms; ratio %.2fx "
+            "(goal <= 20 ms: %s)\n",
+            qPrintable(term), ms, median(viaSqlite), ms / median(viaSqlite), verdict(ms <= 20));
     }
     factory.disconnect();
     return 0;

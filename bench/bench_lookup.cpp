@@ -1,6 +1,7 @@
 // Lookup dialog figures against a peer measured in the same run: the first page of 100 orders
 // with one customer-account column (100 open-by-id round trips) through velmor-erpd over
 // loopback, beside 100 bare open-by-id round trips of the same client.
+#include "BenchSupport.h"
 #include "cache/cacheapi.h"
 #include "cacheclient/ChannelFactory.h"
 #include "cacheclient/TcpChannel.h"
@@ -16,37 +17,6 @@
 #include <cstdio>
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-struct Daemon
-{
-    QProcess process;
-    quint16 port = 0;
-    bool start(const QString& db)
-    {
-        process.start(QCoreApplication::applicationDirPath() + "/velmor-erpd", {"--db", db, "--port", "0"});
-        if (!process.waitForStarted(5000))
-            return false;
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            process.waitForReadyRead(100);
-            out += process.readAllStandardOutput();
-        }
-        const auto m = QRegularExpression(":(\\d+)\\s*$").match(QString::fromUtf8(out).trimmed());
-        port = m.hasMatch() ? m.captured(1).toUShort() : 0;
-        return port != 0;
-    }
-    ~Daemon()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 //  2. scrolling the article list to row 10,000 (every batch loaded), vs. the same server calls
 //     without the list, with the longest stretch in which the window ran no events;
 //  3. resident memory with 500 customers and 10,000 articles loaded.
+#include "BenchSupport.h"
 #include "cache/cacheapi.h"
 #include "search/FMArtsu.h"
 #include "search/FMKnrsu.h"
@@ -25,12 +26,6 @@
 
 namespace {
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 long residentKb()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -39,36 +34,6 @@ long residentKb()
     const auto m =
         QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)")).match(QString::fromLatin1(status.readAll()));
     return m.hasMatch() ? m.captured(1).toLong() : 0;
-}
-
-struct Daemon
-{
-    QProcess process;
-    quint16 port = 0;
-    bool start(const QString& db)
-    {
-        process.start(QCoreApplication::applicationDirPath() + "/velmor-erpd", {"--db", db, "--port", "0"});
-        if (!process.waitForStarted(5000))
-            return false;
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            process.waitForReadyRead(100);
-            out += process.readAllStandardOutput();
-        }
-        const auto m = QRegularExpression(":(\\d+)\\s*$").match(QString::fromUtf8(out).trimmed());
-        port = m.hasMatch() ? m.captured(1).toUShort() : 0;
-        return port != 0;
-    }
-    ~Daemon()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
-
-const char* verdict(bool met)
-{
-    return met ? "met" : "NOT met";
 }
 
 // The longest time between two ticks of a 1 ms timer: how long the window ran no events.

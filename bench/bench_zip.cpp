@@ -26,8 +26,11 @@ QStringList makeFiles(const QString& dir, const QString& prefix, int count, qint
     QDir().mkpath(dir);
     QStringList paths;
     QRandomGenerator random(42);
-    static const char* words[] = {"Lieferschein ", "Baustelle ", "Zement ", "4711 ", "Rechnung ", "Menge ", "Palette ",
-                                  "\n", "Datum 07.12.2026 ", "Betrag 1.234,56 EUR "};
+    static const char* words[] = {"Lieferschein ",     "Baustelle ",
+                                  "Zement ",           "4711 ",
+                                  "Rechnung ",         "Menge ",
+                                  "Palette ",          "\n",
+                                  "Datum 07.12.2026 ", "Betrag 1.234,56 EUR "};
     for (int i = 0; i < count; ++i) {
         QByteArray data;
         data.reserve(size);
@@ -96,7 +99,8 @@ int main(int argc, char** argv)
     };
     for (const Case& c : cases) {
         const QString src = dir.filePath(QStringLiteral("src-%1").arg(c.suffix));
-        const QStringList files = makeFiles(src, QStringLiteral("f"), c.count, c.size, c.compressible, c.suffix);
+        const QStringList files =
+            makeFiles(src, QStringLiteral("f"), c.count, c.size, c.compressible, c.suffix);
         const double mb = c.count * double(c.size) / (1 << 20);
 
         const QString ours = dir.filePath(QStringLiteral("ours-%1/").arg(c.suffix));
@@ -129,7 +133,9 @@ int main(int argc, char** argv)
                     "%.1fx zip -9 (goal >= %.1fx: %s), %.2fx cp+sync%s, archive size %.3fx zip -9\n",
                     c.name, mb / oursS, oursS, mb / zipS, zipS, mb / copyS, copyS, zipS / oursS, c.goalZip,
                     zipS / oursS >= c.goalZip ? "met" : "NOT met", copyS / oursS,
-                    c.goalCopy > 0 ? (copyS / oursS >= c.goalCopy ? " (goal >= 0.3x: met)" : " (goal >= 0.3x: NOT met)") : "",
+                    c.goalCopy > 0
+                        ? (copyS / oursS >= c.goalCopy ? " (goal >= 0.3x: met)" : " (goal >= 0.3x: NOT met)")
+                        : "",
                     sizeRatio);
         QDir(ours).removeRecursively();
         QDir(zips).removeRecursively();
@@ -144,7 +150,8 @@ int main(int argc, char** argv)
     session().CommandLine = QStringLiteral("1 0 17 demo");
     if (!CacheLogin())
         return 1;
-    const QStringList ten = makeFiles(dir.filePath("ten"), QStringLiteral("scan"), 10, 20LL << 20, false, "pdf");
+    const QStringList ten =
+        makeFiles(dir.filePath("ten"), QStringLiteral("scan"), 10, 20LL << 20, false, "pdf");
     QElapsedTimer single;
     single.start();
     packer.pack(ten.first(), dir.filePath("einzeln.zip"));
@@ -160,9 +167,10 @@ int main(int argc, char** argv)
     for (const auto& o : outcomes)
         archived += o.archived;
     const double limit = 9 * 1.1 + largest;
-    std::printf("hand-over of 10 files of 20 MB: %.2f s (%d archived); limit 9 pauses + 10%% + largest packing "
-                "(%.2f s) = %.2f s: %s\n",
-                total, archived, largest, limit, total <= limit ? "met" : "NOT met");
+    std::printf(
+        "hand-over of 10 files of 20 MB: %.2f s (%d archived); limit 9 pauses + 10%% + largest packing "
+        "(%.2f s) = %.2f s: %s\n",
+        total, archived, largest, limit, total <= limit ? "met" : "NOT met");
     session().Factory.reset();
     cacheclient::setFactoryCreator(nullptr);
     return 0;
