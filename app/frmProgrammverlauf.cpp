@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -42,9 +43,17 @@ frmProgrammverlauf::frmProgrammverlauf()
     Verlauf->setColumnWidth(1, 260);
     Verlauf->setSelectionBehavior(QAbstractItemView::SelectRows);
     Verlauf->setWordWrap(false);
-    connect(&LogModel::instance(), &QAbstractItemModel::rowsInserted, this, [this] {
+    // Following the newest line once per burst of lines, not once per line, keeps a long run cheap.
+    auto* follow = new QTimer(this);
+    follow->setSingleShot(true);
+    follow->setInterval(50);
+    connect(follow, &QTimer::timeout, this, [this] {
         if (isVisible())
             Verlauf->scrollToBottom();
+    });
+    connect(&LogModel::instance(), &QAbstractItemModel::rowsInserted, follow, [follow] {
+        if (!follow->isActive())
+            follow->start();
     });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
