@@ -26,68 +26,18 @@
 
 namespace {
 
-struct Registration
-{
-    QStringList args;
-};
-
+// The nine texts of each registration since nr, in the demo database.
 QList<QStringList> registrationsSince(int nr)
 {
     QList<QStringList> rows;
-    {
-        auto db = QSqlDatabase::addDatabase("QSQLITE", "check");
-        db.setDatabaseName(demoDatabasePath());
-        db.open();
-        QSqlQuery q(db);
-        q.prepare("SELECT arg1, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9 FROM dokument WHERE nr > ? "
-                  "ORDER BY nr");
-        q.addBindValue(nr);
-        q.exec();
-        while (q.next()) {
-            QStringList row;
-            for (int i = 0; i < 9; ++i)
-                row << q.value(i).toString();
-            rows << row;
-        }
-    }
-    QSqlDatabase::removeDatabase("check");
+    for (const Registration& r : registrationsAfter(demoDatabasePath(), nr))
+        rows << r.args;
     return rows;
 }
 
 int lastRegistration()
 {
-    int nr = 0;
-    {
-        auto db = QSqlDatabase::addDatabase("QSQLITE", "last");
-        db.setDatabaseName(demoDatabasePath());
-        db.open();
-        QSqlQuery q("SELECT coalesce(max(nr), 0) FROM dokument", db);
-        q.next();
-        nr = q.value(0).toInt();
-    }
-    QSqlDatabase::removeDatabase("last");
-    return nr;
-}
-
-QStringList zipEntries(const QString& path)
-{
-    QStringList names;
-    int error = 0;
-    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (!archive)
-        return {QStringLiteral("<kein ZIP>")};
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i)
-        names << QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), 0));
-    zip_discard(archive);
-    return names;
-}
-
-QString writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
+    return lastRegistration(demoDatabasePath());
 }
 
 // Lets a test act while the run is in progress, at the start of the n-th packing. Packing runs

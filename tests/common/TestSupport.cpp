@@ -11,11 +11,15 @@
 #include "widgets/ScreenPointer.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <zip.h>
 
 ScriptedBoxes::ScriptedBoxes(const char* file, int line) : m_file(file), m_line(line)
 {
@@ -163,4 +167,56 @@ bool loginAsDemoUser(const QString& code, const QString& password)
     session().CommandLine = QStringLiteral("1 0 %1 %2 127.0.0.1 1972").arg(code, password);
     session().LoginDialogForced = true;
     return CacheLogin();
+}
+
+QList<Registration> registrationsAfter(const QString& database, int nr)
+{
+    QList<Registration> rows;
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("registrations"));
+        db.setDatabaseName(database);
+        db.open();
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT nr, empfangen, arg1, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9 "
+                                 "FROM dokument WHERE nr > ? ORDER BY nr"));
+        q.addBindValue(nr);
+        q.exec();
+        while (q.next()) {
+            Registration r;
+            r.nr = q.value(0).toInt();
+            r.received = q.value(1).toString();
+            for (int i = 2; i < 11; ++i)
+                r.args << q.value(i).toString();
+            rows << r;
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("registrations"));
+    return rows;
+}
+
+int lastRegistration(const QString& database)
+{
+    const QList<Registration> all = registrationsAfter(database, 0);
+    return all.isEmpty() ? 0 : all.last().nr;
+}
+
+QStringList zipEntries(const QString& path)
+{
+    QStringList names;
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (!archive)
+        return {QStringLiteral("<kein ZIP>")};
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i)
+        names << QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), 0));
+    zip_discard(archive);
+    return names;
+}
+
+QString writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
 }

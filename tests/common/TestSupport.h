@@ -53,3 +53,18 @@ int programExitCount();
 // Logs in as demo user 17 through the command line; true on success.
 bool loginAsDemoUser(const QString& code = QStringLiteral("17"),
                      const QString& password = QStringLiteral("demo"));
+
+// A registration the demo server stored through "SetDokument".
+struct Registration
+{
+    int nr = 0;
+    QString received;
+    QStringList args; // the nine texts
+};
+
+// Registrations of the database at path with a number above nr, in order.
+QList<Registration> registrationsAfter(const QString& database, int nr);
+int lastRegistration(const QString& database);
+// Entry names of a ZIP archive (checked for consistency); "<kein ZIP>" when it cannot be opened.
+QStringList zipEntries(const QString& path);
+QString writeFile(const QString& path, const QByteArray& bytes);

@@ -39,65 +39,6 @@
 
 namespace {
 
-struct Registration
-{
-    int nr = 0;
-    QString received;
-    QStringList args;
-};
-
-QList<Registration> registrationsAfter(const QString& database, int nr)
-{
-    QList<Registration> rows;
-    {
-        auto db = QSqlDatabase::addDatabase("QSQLITE", "e2e");
-        db.setDatabaseName(database);
-        db.open();
-        QSqlQuery q(db);
-        q.prepare("SELECT nr, empfangen, arg1, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9 FROM dokument "
-                  "WHERE nr > ? ORDER BY nr");
-        q.addBindValue(nr);
-        q.exec();
-        while (q.next()) {
-            Registration r;
-            r.nr = q.value(0).toInt();
-            r.received = q.value(1).toString();
-            for (int i = 2; i < 11; ++i)
-                r.args << q.value(i).toString();
-            rows << r;
-        }
-    }
-    QSqlDatabase::removeDatabase("e2e");
-    return rows;
-}
-
-int lastRegistration(const QString& database)
-{
-    const QList<Registration> all = registrationsAfter(database, 0);
-    return all.isEmpty() ? 0 : all.last().nr;
-}
-
-QStringList zipEntries(const QString& path)
-{
-    QStringList names;
-    int error = 0;
-    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (!archive)
-        return {QStringLiteral("<kein ZIP>")};
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i)
-        names << QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), 0));
-    zip_discard(archive);
-    return names;
-}
-
-QString writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
-}
-
 QStringList logRows(int from)
 {
     QStringList rows;
