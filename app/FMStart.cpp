@@ -212,22 +212,12 @@ void FMStart::buildControls()
     m_progress->hide();
 
     // Keyboard order follows the work: files, then the link from top to bottom, then the hand-over.
-    setTabOrder(FileListe, Dokument[0]);
-    setTabOrder(Dokument[0], Dokument[1]);
-    setTabOrder(Dokument[1], cmb_Match);
-    setTabOrder(cmb_Match, cmb_LinkBelArt);
-    setTabOrder(cmb_LinkBelArt, txt_LinkBelNr);
-    setTabOrder(txt_LinkBelNr, SucheBelegnummer);
-    setTabOrder(SucheBelegnummer, cmb_Datum);
-    setTabOrder(cmb_Datum, o_KontoKreis[0]);
-    setTabOrder(o_KontoKreis[0], o_KontoKreis[1]);
-    setTabOrder(o_KontoKreis[1], txt_KKRNr);
-    setTabOrder(txt_KKRNr, b_KKRSuche);
-    setTabOrder(b_KKRSuche, txt_BAU);
-    setTabOrder(txt_BAU, b_BAU);
-    setTabOrder(b_BAU, txt_Passwort);
-    setTabOrder(txt_Passwort, OKButton);
-    setTabOrder(OKButton, Command1);
+    const QList<QWidget*> order = {
+        FileListe,        Dokument[0], Dokument[1],     cmb_Match,       cmb_LinkBelArt, txt_LinkBelNr,
+        SucheBelegnummer, cmb_Datum,   o_KontoKreis[0], o_KontoKreis[1], txt_KKRNr,      b_KKRSuche,
+        txt_BAU,          b_BAU,       txt_Passwort,    OKButton,        Command1};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
 }
 
 void FMStart::buildMenus()

@@ -16,10 +16,6 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
