@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QtEndian>
 #include <cmath>
+#include <vector>
 
 namespace preview {
 
@@ -154,20 +155,28 @@ bool previewedSuffix(const QString& suffix)
     return known.contains(suffix.toLower());
 }
 
+} // namespace
+
 // The page layout of a classic TIFF read from its directory chain, without decoding: how many
-// pages, their sizes, and whether the data they point to lies within the file.
-struct TiffPageInfo
+// pages, their sizes, where their directories are, and whether the data they point to lies
+// within the file.
+struct TiffPage
 {
     QSize size;
     bool complete = true;
+    quint32 directory = 0;
+    quint32 nextLink = 0; // where the directory's link to the next one is
 };
 
 struct TiffLayout
 {
     bool parsed = false; // false for BigTIFF and what is not a TIFF: left to the decoder
+    bool littleEndian = true;
     bool truncated = false;
-    QList<TiffPageInfo> pages;
+    QList<TiffPage> pages;
 };
+
+namespace {
 
 TiffLayout scanTiff(QFile& file)
 {
@@ -183,6 +192,7 @@ TiffLayout scanTiff(QFile& file)
     if (header.size() != 8)
         return layout;
     const bool little = header.startsWith("II");
+    layout.littleEndian = little;
     auto u16 = [little](const char* p) -> quint32 {
         return little ? qFromLittleEndian<quint16>(p) : qFromBigEndian<quint16>(p);
     };
@@ -208,7 +218,9 @@ TiffLayout scanTiff(QFile& file)
             layout.truncated = true;
             break;
         }
-        TiffPageInfo page;
+        TiffPage page;
+        page.directory = ifd;
+        page.nextLink = ifd + 2 + entries * 12;
         // Strip (or tile) offsets and byte counts: each entry's count and where its values are.
         struct Values
         {
@@ -268,6 +280,56 @@ bool tooManyPixels(const QSize& size)
     return size.width() > Limits::MaxImageSide || size.height() > Limits::MaxImageSide ||
            static_cast<qint64>(size.width()) * size.height() > Limits::MaxImagePixels;
 }
+
+// A TIFF file as a TIFF of one of its pages: the header points at that page's directory and
+// the directory links to none. The decoder then reads one directory, not the whole chain, which
+// a file of thousands of pages would make slow.
+class OnePageTiff : public QIODevice
+{
+public:
+    OnePageTiff(const QString& path, const TiffPage& page, bool littleEndian)
+        : m_file(path), m_directoryAt(4), m_linkAt(page.nextLink)
+    {
+        if (littleEndian)
+            qToLittleEndian(page.directory, m_directory);
+        else
+            qToBigEndian(page.directory, m_directory);
+    }
+    bool open(OpenMode mode) override { return m_file.open(mode) && QIODevice::open(mode | Unbuffered); }
+    void close() override
+    {
+        m_file.close();
+        QIODevice::close();
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_file.size(); }
+    bool seek(qint64 pos) override { return QIODevice::seek(pos) && m_file.seek(pos); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 start = m_file.pos();
+        const qint64 n = m_file.read(data, maxSize);
+        static const char noLink[4] = {};
+        overlay(data, start, n, m_directoryAt, m_directory);
+        overlay(data, start, n, m_linkAt, noLink);
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    static void overlay(char* data, qint64 start, qint64 n, qint64 at, const char (&bytes)[4])
+    {
+        for (int i = 0; i < 4; ++i)
+            if (at + i >= start && at + i < start + n)
+                data[at + i - start] = bytes[i];
+    }
+
+    QFile m_file;
+    qint64 m_directoryAt;
+    qint64 m_linkAt;
+    char m_directory[4] = {};
+};
 
 } // namespace
 
@@ -350,16 +412,14 @@ void PageSource::openImage(const QByteArray& head)
             m_reason = Reason::notReadable();
             return;
         }
-        const TiffLayout layout = scanTiff(file);
-        if (layout.parsed) {
-            m_pageCount = static_cast<int>(layout.pages.size());
+        auto layout = std::make_unique<TiffLayout>(scanTiff(file));
+        if (layout->parsed) {
+            m_pageCount = static_cast<int>(layout->pages.size());
             if (m_pageCount == 0)
-                m_reason = layout.truncated ? Reason::truncated() : Reason::noPages();
+                m_reason = layout->truncated ? Reason::truncated() : Reason::noPages();
             else
-                m_imageSize = layout.pages.first().size;
-            m_tiffPages.reserve(m_pageCount);
-            for (const TiffPageInfo& page : layout.pages)
-                m_tiffPages.append({page.size, page.complete});
+                m_imageSize = layout->pages.first().size;
+            m_tiff = std::move(layout);
             return;
         }
     }
@@ -369,7 +429,11 @@ void PageSource::openImage(const QByteArray& head)
         return;
     }
     m_imageSize = reader.size();
-    m_pageCount = std::clamp(reader.imageCount(), 1, Limits::MaxPages);
+    if (!m_imageSize.isValid()) {
+        m_reason = Reason::damaged();
+        return;
+    }
+    m_pageCount = std::clamp(QImageReader(m_path).imageCount(), 1, Limits::MaxPages);
 }
 
 QSizeF PageSource::pageSize(int page) const
@@ -379,7 +443,7 @@ QSizeF PageSource::pageSize(int page) const
     if (m_pdf)
         return m_pdf->pagePointSize(page);
     // Images are measured in pixels: only the shape matters for fitting them.
-    const QSize size = page < m_tiffPages.size() ? m_tiffPages.at(page).size : m_imageSize;
+    const QSize size = m_tiff ? m_tiff->pages.at(page).size : m_imageSize;
     return size.isValid() ? QSizeF(size) : QSizeF();
 }
 
@@ -424,8 +488,9 @@ QImage PageSource::render(int page, const QSize& pixels, QString* reason)
 
 QImage PageSource::renderImage(int page, const QSize& pixels, QString* reason)
 {
-    if (page < m_tiffPages.size()) {
-        const TiffPage& info = m_tiffPages.at(page);
+    std::unique_ptr<QIODevice> device;
+    if (m_tiff) {
+        const TiffPage& info = m_tiff->pages.at(page);
         if (tooManyPixels(info.size)) {
             *reason = Reason::pageTooLarge(info.size);
             return {};
@@ -434,33 +499,86 @@ QImage PageSource::renderImage(int page, const QSize& pixels, QString* reason)
             *reason = Reason::truncated();
             return {};
         }
+        device = std::make_unique<OnePageTiff>(m_path, info, m_tiff->littleEndian);
+    } else {
+        device = std::make_unique<QFile>(m_path);
     }
-    QImageReader reader(m_path);
+    if (!device->open(QIODevice::ReadOnly)) {
+        *reason = Reason::notReadable();
+        return {};
+    }
+    QImageReader reader(device.get());
     reader.setAllocationLimit(Limits::MaxImageBytesMB);
-    const QSize full = reader.size();
-    if (full.isValid() && tooManyPixels(full)) {
-        *reason = Reason::pageTooLarge(full);
-        return {};
-    }
-    if (page > 0 && !reader.jumpToImage(page)) {
-        *reason = Reason::pageFailed(page);
-        return {};
+    if (!m_tiff) {
+        const QSize full = reader.size();
+        if (full.isValid() && tooManyPixels(full)) {
+            *reason = Reason::pageTooLarge(full);
+            return {};
+        }
     }
     // JPEG decodes straight to a smaller size; the others are scaled after decoding.
     if (reader.supportsOption(QImageIOHandler::ScaledSize))
         reader.setScaledSize(pixels);
-    QImage image = reader.read();
+    const QImage image = reader.read();
     if (image.isNull()) {
         *reason = page > 0 ? Reason::pageFailed(page) : Reason::damaged();
         return {};
     }
-    if (image.size() != pixels) {
-        // Bilevel scans scale through grey, so thin strokes stay visible instead of breaking up.
-        if (image.depth() == 1)
-            image = image.convertToFormat(QImage::Format_Grayscale8);
-        image = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return scaled(image, pixels);
+}
+
+QImage PageSource::scaled(const QImage& image, const QSize& pixels)
+{
+    if (image.size() == pixels)
+        return image;
+    const QImage::Format format = image.format();
+    const bool bilevel = format == QImage::Format_Mono || format == QImage::Format_MonoLSB;
+    const int sw = image.width(), sh = image.height(), tw = pixels.width(), th = pixels.height();
+    if ((!bilevel && format != QImage::Format_Grayscale8) || tw > sw || th > sh) {
+        // Qt scales smoothly only in colour: a bilevel page goes through grey first.
+        const QImage source = bilevel ? image.convertToFormat(QImage::Format_Grayscale8) : image;
+        return source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    return image;
+    // Scans shrink by averaging each box of source pixels: thin strokes turn grey instead of
+    // breaking up, and no colour copy of a page of many million pixels is made on the way.
+    std::vector<int> column(sw), boxWidth(tw, 0);
+    for (int x = 0; x < sw; ++x)
+        ++boxWidth[column[x] = static_cast<int>(static_cast<qint64>(x) * tw / sw)];
+    bool inkIsOne = true;
+    if (bilevel && image.colorCount() == 2)
+        inkIsOne = qGray(image.color(1)) < qGray(image.color(0));
+    const uchar flip = inkIsOne ? 0x00 : 0xff;
+    const bool msbFirst = format == QImage::Format_Mono;
+    std::vector<quint32> ink(tw);
+    QImage out(pixels, QImage::Format_Grayscale8);
+    int sy = 0;
+    for (int ty = 0; ty < th; ++ty) {
+        const int syEnd = static_cast<int>(static_cast<qint64>(ty + 1) * sh / th);
+        const int rows = syEnd - sy;
+        std::fill(ink.begin(), ink.end(), 0);
+        for (; sy < syEnd; ++sy) {
+            const uchar* line = image.constScanLine(sy);
+            if (bilevel) {
+                for (int byte = 0; byte * 8 < sw; ++byte) {
+                    const uchar bits = line[byte] ^ flip;
+                    if (!bits)
+                        continue;
+                    for (int k = 0; k < 8; ++k) {
+                        const int x = byte * 8 + k;
+                        if (x < sw && (bits & (msbFirst ? 0x80 >> k : 1 << k)))
+                            ink[column[x]] += 255;
+                    }
+                }
+            } else {
+                for (int x = 0; x < sw; ++x)
+                    ink[column[x]] += 255 - line[x];
+            }
+        }
+        uchar* target = out.scanLine(ty);
+        for (int tx = 0; tx < tw; ++tx)
+            target[tx] = static_cast<uchar>(255 - ink[tx] / static_cast<quint32>(boxWidth[tx] * rows));
+    }
+    return out;
 }
 
 } // namespace preview

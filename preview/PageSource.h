@@ -36,6 +36,8 @@ struct Limits
     static constexpr int MaxPages = 10000; // pages counted in a TIFF's directory chain
 };
 
+struct TiffLayout;
+
 // One opened document whose pages can be drawn at any size. Not thread-bound, but used by one
 // thread at a time: the renderer's worker. Every failure becomes a German reason.
 class PageSource
@@ -59,6 +61,8 @@ public:
     // Size and modification time when opened: a changed file is opened anew.
     bool isSameFile(qint64 size, const QDateTime& modified) const;
 
+    // The page picture at exactly this size; bilevel and grey scans shrink by averaging.
+    static QImage scaled(const QImage& image, const QSize& pixels);
     // The pixel size for drawing page at scale (pixels per point), kept within MaxRenderPixels.
     static QSize boundedPixels(const QSizeF& points, double scale);
 
@@ -75,13 +79,7 @@ private:
     QDateTime m_modified;
     std::unique_ptr<QPdfDocument> m_pdf;
     QSize m_imageSize;
-    // A TIFF's pages as its directory chain describes them.
-    struct TiffPage
-    {
-        QSize size;
-        bool complete = true;
-    };
-    QList<TiffPage> m_tiffPages;
+    std::unique_ptr<const TiffLayout> m_tiff;
 };
 
 // German reasons shown in the pane.
