@@ -58,18 +58,6 @@ void PageView::setStretch(double stretch)
     viewport()->update();
 }
 
-QSize PageView::box(Fit fit) const
-{
-    // Measured without the scroll bars, so that one appearing does not change the page's size.
-    const QRect area = contentsRect();
-    int width = area.width() - 2 * Margin;
-    if (fit == Fit::Width)
-        width -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-    const double ratio = devicePixelRatioF();
-    return QSize(static_cast<int>(std::max(width, 1) * ratio),
-                 static_cast<int>(std::max(area.height() - 2 * Margin, 1) * ratio));
-}
-
 QSize PageView::shownSize() const
 {
     if (m_image.isNull())
@@ -110,7 +98,6 @@ void PageView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
-    emit resized();
 }
 
 void PageView::scrollContentsBy(int, int)
@@ -227,15 +214,15 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent), m_renderer(new Rend
     messageLayout->addWidget(m_factsPanel, 0, Qt::AlignHCenter);
     messageLayout->addStretch(2);
 
-    auto* pages = new QWidget(this);
-    m_stack = new QStackedLayout(pages);
+    m_pages = new QWidget(this);
+    m_stack = new QStackedLayout(m_pages);
     m_stack->addWidget(Seitenansicht);
     m_stack->addWidget(m_messagePanel);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
-    layout->addWidget(pages, 1);
+    layout->addWidget(m_pages, 1);
 
     m_waitNotice = new QTimer(this);
     m_waitNotice->setSingleShot(true);
@@ -257,10 +244,6 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent), m_renderer(new Rend
             [this](bool last) { setPage(last ? m_pageCount - 1 : 0); });
     connect(Seitenansicht, &PageView::zoomStep, this,
             [this](int steps) { setZoom(m_zoom * std::pow(1.25, steps)); });
-    connect(Seitenansicht, &PageView::resized, this, [this] {
-        if (!m_path.isEmpty() && m_pageCount > 0)
-            m_redraw->start();
-    });
     showFile(QString());
 }
 
@@ -321,6 +304,26 @@ void PreviewPane::setZoom(double zoom)
         m_redraw->start();
 }
 
+QSize PreviewPane::pageBox(Fit fit) const
+{
+    // Measured on the area that page and notice share: whichever is hidden is not laid out, and
+    // a scroll bar coming or going must not change the page's size.
+    const int frame = 2 * Seitenansicht->frameWidth() + 2 * PageView::Margin;
+    int width = m_pages->width() - frame;
+    if (fit == Fit::Width)
+        width -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Seitenansicht);
+    const double ratio = devicePixelRatioF();
+    return QSize(static_cast<int>(std::max(width, 1) * ratio),
+                 static_cast<int>(std::max(m_pages->height() - frame, 1) * ratio));
+}
+
+void PreviewPane::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (!m_path.isEmpty() && m_pageCount > 0)
+        m_redraw->start();
+}
+
 QString PreviewPane::message() const
 {
     return m_stack->currentWidget() == m_messagePanel ? lbl_Hinweis->text() : QString();
@@ -340,7 +343,7 @@ void PreviewPane::requestPage()
     request.page = m_page;
     request.fit = m_fit;
     request.zoom = m_zoom;
-    request.box = Seitenansicht->box(m_fit);
+    request.box = pageBox(m_fit);
     m_renderer->request(request);
 }
 

@@ -27,17 +27,12 @@ public:
     const QImage& image() const { return m_image; }
     // Draws the image this much larger until a new one arrives, so zooming answers at once.
     void setStretch(double stretch);
-    // Room for the page, in device pixels: the width beside a scroll bar for fitting the width,
-    // the whole area for fitting the page.
-    QSize box(Fit fit) const;
-
     static constexpr int Margin = 8;
 
 signals:
     void pageStep(int step);
     void firstOrLast(bool last);
     void zoomStep(int steps);
-    void resized();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -79,6 +74,9 @@ public:
     // The reason or notice shown instead of a page; empty while a page shows.
     QString message() const;
     const QImage& shownImage() const;
+    // Room for the page, in device pixels: the width beside a scroll bar for fitting the width,
+    // the whole area for fitting the page.
+    QSize pageBox(Fit fit) const;
     Renderer& renderer() { return *m_renderer; }
 
     // Opens the file in the system's viewer; a German message box when that fails.
@@ -102,6 +100,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void requestPage();
@@ -116,6 +115,7 @@ private:
     Fit m_fit = Fit::Width;
     double m_zoom = 1.0;
     double m_zoomShown = 1.0; // the zoom the shown image was drawn at
+    QWidget* m_pages = nullptr;
     QStackedLayout* m_stack = nullptr;
     QWidget* m_messagePanel = nullptr;
     QWidget* m_factsPanel = nullptr;

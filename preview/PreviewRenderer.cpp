@@ -33,6 +33,14 @@ public:
         const QFileInfo info(request.path);
         const qint64 size = info.size();
         const QDateTime modified = info.lastModified();
+        for (const Refused& refused : std::as_const(m_refused)) {
+            if (refused.path == request.path && refused.size == size && refused.modified == modified) {
+                result.kind = refused.kind;
+                result.reason = refused.reason;
+                result.facts = factsOf(request.path);
+                return result;
+            }
+        }
         if (!m_source || m_source->path() != request.path || !m_source->isSameFile(size, modified)) {
             m_source.reset();
             if (isStale())
@@ -44,6 +52,10 @@ public:
         if (!m_source->isOpen()) {
             result.reason = m_source->reason();
             result.facts = factsOf(request.path);
+            // Qt PDF 6.4 keeps a little of every PDF it failed to open: each one is tried once.
+            m_refused.prepend({request.path, size, modified, result.kind, result.reason});
+            m_refused.resize(std::min<qsizetype>(m_refused.size(), 64));
+            m_source.reset();
             return result;
         }
         result.page = std::clamp(request.page, 0, result.pageCount - 1);
@@ -98,8 +110,18 @@ private:
         }
     }
 
+    struct Refused
+    {
+        QString path;
+        qint64 size;
+        QDateTime modified;
+        Kind kind;
+        QString reason;
+    };
+
     std::unique_ptr<PageSource> m_source;
     QList<CacheEntry> m_cache;
+    QList<Refused> m_refused;
     int m_renders = 0;
 };
 

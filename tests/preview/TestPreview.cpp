@@ -272,6 +272,18 @@ private slots:
         touched.close();
         QVERIFY(!show(0).fromCache);
         QCOMPARE(renderer.renderCount(), before + 1);
+
+        // A damaged file is remembered as such until it changes: then it is read again.
+        const QString later = file("später.pdf", "%PDF-1.4\nnoch nicht fertig\n%%EOF\n");
+        auto ask = [&] {
+            renderer.request({later, 0, QSize(300, 400), Fit::Width, 1.0});
+            [&] { QVERIFY(ready.wait(5000)); }();
+            return ready.takeLast().at(0).value<Result>();
+        };
+        QCOMPARE(ask().reason, Reason::damaged());
+        QCOMPARE(ask().reason, Reason::damaged());
+        file("später.pdf", erpsim::demoInvoicePdf());
+        QVERIFY(!ask().image.isNull());
     }
 
     void paneTurnsPagesFitsAndZooms()
@@ -285,7 +297,7 @@ private slots:
         QVERIFY(shown.wait(5000));
         QCOMPARE(pane.lbl_Seite->text(), QStringLiteral("Seite 1 von 2"));
         QVERIFY(!pane.b_VorigeSeite->isEnabled() && pane.b_NaechsteSeite->isEnabled());
-        QCOMPARE(pane.shownImage().width(), pane.Seitenansicht->box(Fit::Width).width());
+        QCOMPARE(pane.shownImage().width(), pane.pageBox(Fit::Width).width());
 
         QTest::keyClick(pane.Seitenansicht, Qt::Key_PageDown);
         QVERIFY(shown.wait(5000));
@@ -300,7 +312,7 @@ private slots:
         pane.o_GanzeSeite->click();
         QVERIFY(shown.wait(5000));
         QCOMPARE(pane.fit(), Fit::Page);
-        QVERIFY(pane.shownImage().height() <= pane.Seitenansicht->box(Fit::Page).height());
+        QVERIFY(pane.shownImage().height() <= pane.pageBox(Fit::Page).height());
 
         // Ctrl with the wheel: two notches zoom in by 1.25 twice, the page follows.
         const int width = pane.shownImage().width();
