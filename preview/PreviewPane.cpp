@@ -311,7 +311,8 @@ QSize PreviewPane::pageBox(Fit fit) const
     const int frame = 2 * Seitenansicht->frameWidth() + 2 * PageView::Margin;
     int width = m_pages->width() - frame;
     if (fit == Fit::Width)
-        width -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Seitenansicht);
+        width -= std::max(Seitenansicht->verticalScrollBar()->sizeHint().width(),
+                          style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, Seitenansicht));
     const double ratio = devicePixelRatioF();
     return QSize(static_cast<int>(std::max(width, 1) * ratio),
                  static_cast<int>(std::max(m_pages->height() - frame, 1) * ratio));
