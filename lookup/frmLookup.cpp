@@ -89,12 +89,12 @@ QPushButton* makeButton(const QString& name, const QString& caption, QWidget* pa
     return button;
 }
 
-bool isEnter(const QEvent* event)
+bool isEnter(const QEvent* event, QEvent::Type type)
 {
-    if (event->type() != QEvent::KeyRelease)
+    if (event->type() != type)
         return false;
-    const int key = static_cast<const QKeyEvent*>(event)->key();
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    return !key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter);
 }
 
 } // namespace
@@ -675,7 +675,19 @@ void frmLookup::reject()
 
 bool frmLookup::eventFilter(QObject* watched, QEvent* event)
 {
-    if (isEnter(event) && std::find(txtParam.begin(), txtParam.end(), watched) != txtParam.end())
-        requery();
+    if (std::find(txtParam.begin(), txtParam.end(), watched) != txtParam.end()) {
+        // The search runs when Enter comes up, but only for a press this box saw: the press
+        // that closed a message box (or picked in a search opened from here) must not search.
+        if (isEnter(event, QEvent::KeyPress)) {
+            m_enterPressedIn = watched;
+        } else if (isEnter(event, QEvent::KeyRelease)) {
+            const bool pressedHere = m_enterPressedIn == watched;
+            m_enterPressedIn = nullptr;
+            if (pressedHere)
+                requery();
+        } else if (event->type() == QEvent::FocusOut && m_enterPressedIn == watched) {
+            m_enterPressedIn = nullptr;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }

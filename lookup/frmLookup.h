@@ -125,4 +125,5 @@ private:
     int m_columnCount = 0;
     int m_sortColumn = -1;
     bool m_activated = false;
+    const QObject* m_enterPressedIn = nullptr;
 };

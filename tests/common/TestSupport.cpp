@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -86,6 +88,109 @@ void whenShown(const QString& objectName, std::function<void(QWidget*)> action, 
         }
     });
     timer->start(5);
+}
+
+QWindow* keyboardWindow()
+{
+    if (QWidget* popup = QApplication::activePopupWidget())
+        return popup->window()->windowHandle();
+    return QGuiApplication::focusWindow();
+}
+
+namespace {
+
+// The offscreen platform leaves no window active when the active one closes.
+void handFocusBack(QWindow* closed)
+{
+    if (keyboardWindow() || !closed || closed->isVisible())
+        return;
+    QWindow* next = closed->transientParent();
+    if (!next || !next->isVisible()) {
+        QWidget* modal = QApplication::activeModalWidget();
+        next = modal ? modal->window()->windowHandle() : nullptr;
+    }
+    if (!next)
+        return;
+    next->requestActivate();
+    if (!QTest::qWaitFor([next] { return QGuiApplication::focusWindow() == next; }, 1000))
+        qWarning("Fenster %s wurde nicht aktiv", qPrintable(next->title()));
+}
+
+void sendKey(QTest::KeyAction action, Qt::Key key, const QString& text, Qt::KeyboardModifiers modifiers)
+{
+    QWindow* window = keyboardWindow();
+    if (!window) {
+        QTest::qFail("Kein Fenster hat den Tastaturfokus", __FILE__, __LINE__);
+        return;
+    }
+    if (text.isEmpty())
+        QTest::sendKeyEvent(action, window, key, QTest::keyToAscii(key), modifiers);
+    else
+        QTest::sendKeyEvent(action, window, key, text, modifiers);
+}
+
+void typeKey(Qt::Key key, const QString& text, Qt::KeyboardModifiers modifiers)
+{
+    QPointer<QWindow> pressedIn = keyboardWindow();
+    sendKey(QTest::Press, key, text, modifiers);
+    QCoreApplication::processEvents();
+    handFocusBack(pressedIn);
+    sendKey(QTest::Release, key, text, modifiers);
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    typeKey(key, QString(), modifiers);
+}
+
+void typeText(const QString& text)
+{
+    for (const QChar ch : text) {
+        const QChar upper = ch.toUpper();
+        const bool plain = upper.unicode() < 0x80 && (upper.isLetterOrNumber() || upper == u' ');
+        const Qt::Key key = plain ? Qt::Key(upper.unicode()) : Qt::Key_unknown;
+        typeKey(key, QString(ch), ch.isUpper() ? Qt::ShiftModifier : Qt::NoModifier);
+    }
+}
+
+TypedBoxAnswers::TypedBoxAnswers()
+{
+    MessageBox::setScripted(false);
+    qApp->installEventFilter(this);
+}
+
+TypedBoxAnswers::~TypedBoxAnswers()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool TypedBoxAnswers::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* box = qobject_cast<QMessageBox*>(watched);
+    if (!box || event->type() != QEvent::Show)
+        return false;
+    texts << box->text();
+    QPointer<QMessageBox> guard = box;
+    QTimer::singleShot(0, box, [this, guard] {
+        if (!guard)
+            return;
+        // A box counts as active while its owner is; the keys must wait for the box itself.
+        if (!QTest::qWaitFor(
+                [&] { return !guard || QGuiApplication::focusWindow() == guard->windowHandle(); }))
+            qWarning("Meldung wurde nicht aktiv: %s", qPrintable(guard->text()));
+        if (!guard)
+            return;
+        if (++m_typed <= 3) {
+            typeKey(Qt::Key_Return);
+        } else if (QAbstractButton* button =
+                       guard->defaultButton() ? guard->defaultButton() : guard->buttons().value(0)) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+    });
+    return false;
 }
 
 QString demoDatabasePath()

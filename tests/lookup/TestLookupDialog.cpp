@@ -1089,6 +1089,32 @@ private slots:
         QVERIFY(boxes.shown().isEmpty());
     }
 
+    void failedSearchAgainLetsTheKeyboardOut()
+    {
+        // A real box, closed with Return as users do: the key's release must not search again.
+        TypedBoxAnswers boxes;
+        QVERIFY(loginAsDemoUser());
+        frmLookup d(siteRequest("4711"));
+        d.start();
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QCOMPARE(focusedControl(&d), QStringLiteral("txtParam0"));
+        typeKey(Qt::Key_Tab);
+        QCOMPARE(focusedControl(&d), QStringLiteral("txtParam1"));
+        typeKey(Qt::Key_A, Qt::ControlModifier);
+        typeText("abc");
+        typeKey(Qt::Key_Return);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.texts.first().startsWith("Vorgang: Lookup Abfrage XR.KundBau BaustellenAuswahl."));
+        QVERIFY(d.isVisible());
+        QCOMPARE(focusedControl(&d), QStringLiteral("txtParam1"));
+        typeKey(Qt::Key_A, Qt::ControlModifier);
+        typeText("4712");
+        typeKey(Qt::Key_Return);
+        QCOMPARE(boxes.texts.size(), 1);
+        QCOMPARE(d.ListView1->topLevelItemCount(), 1);
+    }
+
     // ---- Every search of the main window ----------------------------------------------
 
     void everyDemoSearch_data()
