@@ -616,6 +616,8 @@ void frmLookup::runSearch(const std::function<QString()>& search, int position)
         return;
     }
     txtParam[position]->setText(found);
+    // The user goes on from the filled box: Enter there searches with the number.
+    txtParam[position]->setFocus();
 }
 
 SortKind frmLookup::sortKind(int column) const

@@ -97,6 +97,13 @@ QWindow* keyboardWindow()
     return QGuiApplication::focusWindow();
 }
 
+bool waitForKeyboard(QWidget* window)
+{
+    QPointer<QWidget> guard = window;
+    return QTest::qWaitFor([&] { return !guard || keyboardWindow() == guard->window()->windowHandle(); }) &&
+           guard;
+}
+
 namespace {
 
 // The window that gets the focus back when this one closes: a box's owner, a pop-up's window.
@@ -111,7 +118,8 @@ QWindow* ownerOf(QWindow* window)
 // The offscreen platform leaves no window active when the active one closes.
 void handFocusBack(QWindow* closed, QWindow* owner)
 {
-    if (keyboardWindow() || !closed || closed->isVisible())
+    // A box is gone (not only hidden) by the time a deferred release comes.
+    if (keyboardWindow() || (closed && closed->isVisible()))
         return;
     QWindow* next = owner;
     if (!next || !next->isVisible()) {
@@ -144,11 +152,20 @@ void typeKey(Qt::Key key, const QString& text, Qt::KeyboardModifiers modifiers)
 {
     QPointer<QWindow> pressedIn = keyboardWindow();
     QPointer<QWindow> owner = ownerOf(pressedIn);
+    QPointer<QWidget> modal = QApplication::activeModalWidget();
     sendKey(QTest::Press, key, text, modifiers);
     QCoreApplication::processEvents();
-    handFocusBack(pressedIn, owner);
-    sendKey(QTest::Release, key, text, modifiers);
-    QCoreApplication::processEvents();
+    auto release = [=] {
+        handFocusBack(pressedIn, owner);
+        sendKey(QTest::Release, key, text, modifiers);
+        QCoreApplication::processEvents();
+    };
+    // A press that closed a modal dialog is handled inside the dialog's loop; the key comes up
+    // after the code that opened the dialog has gone on, so the release waits for that loop.
+    if (modal && !modal->isVisible())
+        QTimer::singleShot(0, qApp, release);
+    else
+        release();
 }
 
 } // namespace
@@ -189,12 +206,10 @@ bool TypedBoxAnswers::eventFilter(QObject* watched, QEvent* event)
     QTimer::singleShot(0, box, [this, guard] {
         if (!guard)
             return;
-        // A box counts as active while its owner is; the keys must wait for the box itself.
-        if (!QTest::qWaitFor(
-                [&] { return !guard || QGuiApplication::focusWindow() == guard->windowHandle(); }))
-            qWarning("Meldung wurde nicht aktiv: %s", qPrintable(guard->text()));
-        if (!guard)
+        if (!waitForKeyboard(guard)) {
+            qWarning("Meldung wurde nicht aktiv");
             return;
+        }
         if (++m_typed <= 3) {
             typeKey(Qt::Key_Return);
         } else if (QAbstractButton* button =

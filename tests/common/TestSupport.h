@@ -50,6 +50,9 @@ void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 void typeText(const QString& text);
 // The window that receives typed keys now, or nullptr.
 QWindow* keyboardWindow();
+// Waits until typed keys reach this window. (A dialog counts as active while its owner is,
+// before it has the keyboard itself.)
+[[nodiscard]] bool waitForKeyboard(QWidget* window);
 
 // While alive, message boxes are real windows answered from the keyboard: each box shown is
 // recorded and gets the Return key typed (press and release). From the fourth box on the answer

@@ -803,36 +803,6 @@ private slots:
         QCOMPARE(focusedControl(&d), focused);
     }
 
-    void tabFollowsTheLayout()
-    {
-        // The incoming-invoice layout: choices at 2 and 3, a supplier button at 4, dates at 6 to 8.
-        auto fake = std::make_shared<FakeFactory>();
-        LookupRequest r = fakeRequest(fake, numberedRows(2, {"Firma", "Filiale", "Status", "Zahlart",
-                                                             "Lieferant", "Nr", "Von", "Bis", "Datum"}));
-        r.CmbParam1 = 2;
-        r.CmbParam2 = 3;
-        r.LNRParameter = 4;
-        r.DatumParameter1 = 6;
-        r.DatumParameter2 = 7;
-        r.DatumParameter3 = 8;
-        frmLookup d(r);
-        d.start();
-        d.show();
-        QVERIFY(QTest::qWaitForWindowActive(&d));
-        d.txtParam[0]->setFocus();
-        QStringList order;
-        for (int i = 0; i < 14; ++i) {
-            typeKey(Qt::Key_Tab);
-            QWidget* w = QApplication::focusWidget();
-            while (w && w->parentWidget() != d.Frame1 && w->parentWidget() != d.Picture1)
-                w = w->parentWidget();
-            order << (w ? w->objectName() : QString());
-        }
-        QCOMPARE(order, (QStringList{"txtParam1", "cmbParam0", "cmbParam1", "txtParam4", "b_LNRSuche",
-                                     "txtParam5", "cmbDatum0", "cmbDatum1", "cmbDatum2", "ListView1",
-                                     "cmdSelect", "cmdCancel", "txtParam0", "txtParam1"}));
-    }
-
     void activationEmptiesTheSecondDateAndRunsOnce()
     {
         auto fake = std::make_shared<FakeFactory>();
@@ -1184,34 +1154,6 @@ private slots:
         QCOMPARE(demoServer().connectCount(), connects + 1);
         QVERIFY(boxes.shown().isEmpty());
     }
-
-    void failedSearchAgainLetsTheKeyboardOut()
-    {
-        // A real box, closed with Return as users do: the key's release must not search again.
-        TypedBoxAnswers boxes;
-        QVERIFY(loginAsDemoUser());
-        frmLookup d(siteRequest("4711"));
-        d.start();
-        d.show();
-        QVERIFY(QTest::qWaitForWindowActive(&d));
-        QCOMPARE(focusedControl(&d), QStringLiteral("txtParam0"));
-        typeKey(Qt::Key_Tab);
-        QCOMPARE(focusedControl(&d), QStringLiteral("txtParam1"));
-        typeKey(Qt::Key_A, Qt::ControlModifier);
-        typeText("abc");
-        typeKey(Qt::Key_Return);
-        QCOMPARE(boxes.texts.size(), 1);
-        QVERIFY(boxes.texts.first().startsWith("Vorgang: Lookup Abfrage XR.KundBau BaustellenAuswahl."));
-        QVERIFY(d.isVisible());
-        QCOMPARE(focusedControl(&d), QStringLiteral("txtParam1"));
-        typeKey(Qt::Key_A, Qt::ControlModifier);
-        typeText("4712");
-        typeKey(Qt::Key_Return);
-        QCOMPARE(boxes.texts.size(), 1);
-        QCOMPARE(d.ListView1->topLevelItemCount(), 1);
-    }
-
-    // ---- Every search of the main window ----------------------------------------------
 
     void everyDemoSearch_data()
     {
