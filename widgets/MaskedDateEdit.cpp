@@ -206,12 +206,12 @@ void CalendarPopup::showMonth(int year, int month, const QDate& marked)
                                      : QString::number(year)));
     const QDate first(year, month, 1);
     // dayOfWeek() counts Monday as 1 and Sunday as 7; the sheet starts on Sunday.
-    const QDate start = first.addDays(-(first.dayOfWeek() % 7));
+    const QDate sheetStart = first.addDays(-(first.dayOfWeek() % 7));
     const QColor other = palette().color(QPalette::Disabled, QPalette::Text);
     const QDate today = Clock::instance().now().date();
     m_grid->clearSelection();
     for (int i = 0; i < Weeks * 7; ++i) {
-        const QDate d = start.addDays(i);
+        const QDate d = sheetStart.addDays(i);
         auto* item = new QTableWidgetItem(QString::number(d.day()));
         item->setData(DateRole, d);
         item->setTextAlignment(Qt::AlignCenter);
@@ -225,7 +225,9 @@ void CalendarPopup::showMonth(int year, int month, const QDate& marked)
             item->setToolTip(QStringLiteral("Heute"));
         }
         m_grid->setItem(i / 7, i % 7, item);
-        if (d == marked || (!marked.isValid() && d == first)) {
+        // Without a date the cursor starts on today in today's month, else on the first.
+        const QDate cursor = today.year() == year && today.month() == month ? today : first;
+        if (d == marked || (!marked.isValid() && d == cursor)) {
             m_grid->setCurrentItem(item);
             if (d == marked)
                 item->setSelected(true);

@@ -164,8 +164,10 @@ private slots:
         edit.show();
         edit.showCalendar();
         auto* popup = qobject_cast<CalendarPopup*>(edit.calendarPopup());
-        // An empty control opens at today's month on the program's clock.
+        // An empty control opens at today's month on the program's clock, on today.
         QCOMPARE(popup->title(), QStringLiteral("Dezember, 2026"));
+        QCOMPARE(popup->dateAt(popup->grid()->currentRow(), popup->grid()->currentColumn()),
+                 QDate(2026, 12, 7));
         QTest::mouseClick(popup->findChild<QToolButton*>("calendarNext"), Qt::LeftButton);
         QCOMPARE(popup->title(), QStringLiteral("Januar, 2027"));
         QTest::mouseClick(popup->findChild<QToolButton*>("calendarPrevious"), Qt::LeftButton);
