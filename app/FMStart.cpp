@@ -2,6 +2,7 @@
 
 #include "DocumentSearch.h"
 #include "FileListDelegate.h"
+#include "FileListMenu.h"
 #include "Handover.h"
 #include "about/frmAbout.h"
 #include "app/frmProgrammverlauf.h"
@@ -384,6 +385,7 @@ void FMStart::buildMenus()
     m_RechtsImage[0] =
         named(mRechtsImage->addAction(QStringLiteral("Entfernen")), QStringLiteral("m_RechtsImage(0)"));
     connect(m_RechtsImage[0], &QAction::triggered, this, [this] { m_RechtsImage_Click(0); });
+    new FileListMenu(FileListe, mRechtsImage, m_RechtsImage[0]);
 }
 
 QString FMStart::caption(const QString& userName, const QString& firma, const QString& filiale)
@@ -417,6 +419,8 @@ bool FMStart::start()
 
 void FMStart::MatchListeLaden()
 {
+    // The list is loaded anew; a keyword the user typed stays in the field.
+    const QString typed = cmb_Match->currentText();
     cmb_Match->clear();
     bool ok = false;
     const int n = GetAppParameter(QStringLiteral("FXR"), QStringLiteral("M_Anzahl"), false)
@@ -428,6 +432,7 @@ void FMStart::MatchListeLaden()
         cmb_Match->addItem(
             GetAppParameter(QStringLiteral("FXR"), QStringLiteral("M_%1").arg(i), false).toString());
     cmb_Match->setCurrentIndex(-1);
+    cmb_Match->setEditText(typed);
     o_KontoKreis_Click(0);
 }
 
@@ -518,18 +523,16 @@ QStringList FMStart::files() const
 
 void FMStart::FileListe_Click()
 {
-    for (int i = 0; i < FileListe->count(); ++i) {
-        if (FileListe->item(i)->isSelected()) {
-            m_auswahlIndex = i;
-            return;
-        }
-    }
+    const int selected = FileListMenu::firstSelectedRow(FileListe);
+    if (selected >= 0)
+        m_auswahlIndex = selected;
 }
 
 void FMStart::m_RechtsImage_Click(int index)
 {
     if (index == 0 && m_auswahlIndex >= 0 && m_auswahlIndex < FileListe->count()) {
         delete FileListe->takeItem(m_auswahlIndex);
+        FileListMenu::clearSelection(FileListe);
         m_auswahlIndex = -1;
     }
 }
@@ -584,10 +587,7 @@ bool FMStart::eventFilter(QObject* watched, QEvent* event)
                 txt_BAU_KeyUp(keyCodeOf(key), shiftOf(key));
         }
     } else if (watched == FileListe->viewport()) {
-        if (event->type() == QEvent::MouseButtonRelease &&
-            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
-            mRechtsImage->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
-        } else if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto* drag = static_cast<QDropEvent*>(event);
             if (drag->mimeData()->hasUrls()) {
                 drag->acceptProposedAction();

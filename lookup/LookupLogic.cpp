@@ -3,6 +3,7 @@
 #include "cache/cacheapi.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 using cacheclient::CacheError;
 
@@ -216,7 +217,33 @@ QDate erpDateOrNull(const QString& value)
 
 QString shortDateText(const QDate& date)
 {
-    return QLocale().toString(date, QLocale::ShortFormat);
+    // Qt's short forms carry a two-digit year ("dd.MM.yy"); the year is shown in full.
+    static const QRegularExpression twoDigitYear(QStringLiteral("(?<!y)yy(?!y)"));
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    format.replace(twoDigitYear, QStringLiteral("yyyy"));
+    return QLocale().toString(date, format);
+}
+
+std::optional<double> plainNumber(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("^[-+]?(\\d+(\\.\\d*)?|\\.\\d+)$"));
+    const QString t = text.trimmed();
+    if (!number.match(t).hasMatch())
+        return std::nullopt;
+    return t.toDouble();
+}
+
+bool sortsBefore(SortKind kind, const QVariant& a, const QString& aText, const QVariant& b,
+                 const QString& bText)
+{
+    if (kind == SortKind::Text)
+        return aText < bText;
+    // Cells without a value (empty, or no date) come first, among themselves by their text.
+    if (!a.isValid() || !b.isValid())
+        return a.isValid() ? false : (b.isValid() || aText < bText);
+    if (kind == SortKind::Date)
+        return a.toDate() < b.toDate();
+    return a.toDouble() < b.toDouble();
 }
 
 QString convertField(int type, const QString& value, qint32& lastAccount)

@@ -7,7 +7,9 @@
 
 #include <QDate>
 #include <QStringList>
+#include <QVariant>
 #include <array>
+#include <optional>
 
 namespace lookup {
 
@@ -61,7 +63,18 @@ QStringList readChoiceItems(int type);
 
 // A value of the system's short date form, or an empty date when the text is no ERP date number.
 QDate erpDateOrNull(const QString& value);
+// The system's short date form with a four-digit year ("10.11.2026" in German).
 QString shortDateText(const QDate& date);
+
+// How a list column sorts: a date column by date, a column whose values are all numbers by
+// value, any other by the text shown. Cells without a date or number come first.
+enum class SortKind { Text, Number, Date };
+// A number as the ERP writes it: optional sign, digits, optional decimals ("12", "-3.5", ".5").
+std::optional<double> plainNumber(const QString& text);
+// Whether cell a sorts before cell b; each cell is its sort value (a QDate for dates, a double
+// for numbers, invalid when it has none) and its shown text.
+bool sortsBefore(SortKind kind, const QVariant& a, const QString& aText, const QVariant& b,
+                 const QString& bText);
 
 // Converts one cell for display. Failures are reported with the error box (after the object
 // is closed and the database access ended) and leave the converted part empty.

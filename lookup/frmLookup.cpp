@@ -2,9 +2,11 @@
 
 #include "cache/cacheapi.h"
 #include "widgets/Beep.h"
+#include "widgets/ContextMenuKeys.h"
 #include "widgets/MaskedDateEdit.h"
 #include "widgets/MessageBox.h"
 #include "widgets/ScreenPointer.h"
+#include "widgets/SearchIcon.h"
 #include "widgets/Twips.h"
 
 #include <QApplication>
@@ -15,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -46,6 +49,8 @@ constexpr int MinColumnWidth = 250;
 constexpr int MaxColumnWidth = 1500;
 
 constexpr int RowNumberRole = Qt::UserRole + 1;
+// Per cell: the date or number the cell sorts by; unset when it has none.
+constexpr int SortValueRole = Qt::UserRole + 2;
 
 LookupSearches& searches()
 {
@@ -89,15 +94,32 @@ QPushButton* makeButton(const QString& name, const QString& caption, QWidget* pa
     return button;
 }
 
-bool isEnter(const QEvent* event)
+bool isEnter(const QEvent* event, QEvent::Type type)
 {
-    if (event->type() != QEvent::KeyRelease)
+    if (event->type() != type)
         return false;
-    const int key = static_cast<const QKeyEvent*>(event)->key();
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    return !key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter);
 }
 
 } // namespace
+
+// A list row that sorts each column by its kind: dates by date, numbers by value.
+class LookupItem : public QTreeWidgetItem
+{
+public:
+    explicit LookupItem(const frmLookup* owner) : m_owner(owner) {}
+
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        return sortsBefore(m_owner->sortKind(column), data(column, SortValueRole), text(column),
+                           other.data(column, SortValueRole), other.text(column));
+    }
+
+private:
+    const frmLookup* m_owner;
+};
 
 void setLookupSearches(LookupSearches value)
 {
@@ -155,7 +177,14 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     b_LNRSuche = makeButton(QStringLiteral("b_LNRSuche"), QStringLiteral("Suche"), Frame1);
     b_ANRSuche = makeButton(QStringLiteral("b_ANRSuche"), QStringLiteral("Suche"), Frame1);
     for (QPushButton* b : {b_KNRSuche, b_LNRSuche, b_ANRSuche}) {
+        // 360 twips hold no caption: the button shows a magnifier and is named by its caption.
+        b->setText(QString());
+        b->setIcon(searchIcon());
+        b->setToolTip(QStringLiteral("Suche"));
+        b->setAccessibleName(QStringLiteral("Suche"));
         b->resize(Twips::toPixels(SearchButtonWidth), Twips::toPixels(BoxHeight));
+        const int side = qMax(8, qMin(b->width(), b->height()) - 6);
+        b->setIconSize(QSize(side, side));
         b->hide();
     }
     connect(b_KNRSuche, &QPushButton::clicked, this,
@@ -176,14 +205,15 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     ListView1->header()->setStretchLastSection(false);
     ListView1->header()->setSectionsClickable(true);
     ListView1->header()->setSectionsMovable(false);
-    connect(ListView1->header(), &QHeaderView::sectionClicked, this, [this](int section) {
-        // Ascending on every click, and on for the rest of the call.
-        m_sortColumn = section;
-        ListView1->header()->setSortIndicatorShown(true);
-        ListView1->header()->setSortIndicator(section, Qt::AscendingOrder);
-        ListView1->sortItems(section, Qt::AscendingOrder);
-    });
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this, &frmLookup::sortByColumn);
     connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { choose(); });
+    // The keyboard's way to sort: the list's pop-up menu names every column.
+    m_sortMenu = new QMenu(this);
+    m_sortMenu->setObjectName(QStringLiteral("mSortieren"));
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { showSortMenu(ListView1->viewport()->mapToGlobal(pos)); });
+    ListView1->installEventFilter(this);
 
     lblRecords = new QLabel(QStringLiteral("nnnn Einträge gefunden."), Frame1);
     lblRecords->setObjectName(QStringLiteral("lblRecords"));
@@ -330,6 +360,26 @@ void frmLookup::layoutParameters()
             txtParam[a]->end(false);
         }
     }
+    setTabOrderByLayout();
+}
+
+void frmLookup::setTabOrderByLayout()
+{
+    // As the eye reads the window: the inputs row by row, each followed by its search button,
+    // then the list and the buttons. Hidden controls are passed over.
+    QList<QWidget*> order;
+    for (int a = 0; a < Positions; ++a) {
+        order << inputAt(a);
+        if (a == m_slots.knrParameter)
+            order << b_KNRSuche;
+        if (a == m_slots.lnrParameter)
+            order << b_LNRSuche;
+        if (a == m_slots.anrParameter)
+            order << b_ANRSuche;
+    }
+    order << ListView1 << cmdSelect << cmdMore << cmdCancel;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
 }
 
 int frmLookup::measure(const QString& text) const
@@ -352,6 +402,7 @@ void frmLookup::buildColumns()
         headers << header;
         m_state.ColumnWidths[headers.size()] = measure(header);
     }
+    m_textCells = QList<int>(headers.size(), 0);
     ListView1->setColumnCount(static_cast<int>(headers.size()));
     ListView1->setHeaderLabels(headers);
     for (int d = 1; d <= headers.size(); ++d) {
@@ -364,7 +415,7 @@ void frmLookup::buildColumns()
 
 void frmLookup::addCurrentRow()
 {
-    auto* item = new QTreeWidgetItem;
+    auto* item = new LookupItem(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
     item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
     int d = 0;
@@ -381,6 +432,8 @@ void frmLookup::addCurrentRow()
                 sample = shortDateText(date) + QStringLiteral("99");
         }
         const int type = m_slots.conversionType(d);
+        // An amount sorts by the value it was formatted from.
+        const std::optional<double> number = plainNumber(v);
         if (type != -1) {
             v = convertField(type, v, m_state.LastAccount);
             sample = v;
@@ -394,8 +447,15 @@ void frmLookup::addCurrentRow()
             // A value that is no ERP date number (e.g. empty) is shown as it came.
             const QDate date = erpDateOrNull(v);
             item->setText(d - 1, date.isValid() ? shortDateText(date) : v);
+            if (date.isValid())
+                item->setData(d - 1, SortValueRole, date);
         } else {
             item->setText(d - 1, v);
+            const std::optional<double> shown = isRightAligned(type) ? number : plainNumber(v);
+            if (shown)
+                item->setData(d - 1, SortValueRole, *shown);
+            else if (!v.trimmed().isEmpty())
+                m_textCells[d - 1] += 1;
         }
         if (isRightAligned(type))
             item->setTextAlignment(d - 1, Qt::AlignRight | Qt::AlignVCenter);
@@ -410,6 +470,7 @@ void frmLookup::loadPage()
         int i = 1;
         if (m_state.RowsAllotted == 0) {
             ListView1->clear();
+            m_textCells.fill(0);
             m_state.RowsAllotted = m_pageSize;
             m_state.RowKeys = QStringList{QString()};
             m_state.RowKeys.reserve(m_pageSize + 1);
@@ -451,6 +512,7 @@ void frmLookup::loadPage()
 void frmLookup::emptyList()
 {
     ListView1->clear();
+    m_textCells.fill(0);
     m_state.RowKeys = QStringList{QString()};
     m_state.RowsAllotted = 0;
     m_state.MoreRows = false;
@@ -554,6 +616,43 @@ void frmLookup::runSearch(const std::function<QString()>& search, int position)
         return;
     }
     txtParam[position]->setText(found);
+    // The user goes on from the filled box: Enter there searches with the number.
+    txtParam[position]->setFocus();
+}
+
+SortKind frmLookup::sortKind(int column) const
+{
+    if (m_slots.isDateColumn(column + 1))
+        return SortKind::Date;
+    // A column sorts by value when every cell with a text holds a number.
+    return m_textCells.value(column, 1) == 0 ? SortKind::Number : SortKind::Text;
+}
+
+void frmLookup::sortByColumn(int column)
+{
+    if (column < 0 || column >= ListView1->columnCount())
+        return;
+    // Ascending on every click, and on for the rest of the call.
+    m_sortColumn = column;
+    ListView1->header()->setSortIndicatorShown(true);
+    ListView1->header()->setSortIndicator(column, Qt::AscendingOrder);
+    ListView1->sortItems(column, Qt::AscendingOrder);
+    if (QTreeWidgetItem* current = ListView1->currentItem())
+        ListView1->scrollToItem(current);
+}
+
+void frmLookup::showSortMenu(const QPoint& globalPos)
+{
+    if (m_sortMenu->isVisible() || ListView1->columnCount() == 0)
+        return;
+    m_sortMenu->clear();
+    for (int c = 0; c < ListView1->columnCount(); ++c) {
+        QAction* action = m_sortMenu->addAction(
+            QStringLiteral("Sortieren nach \u201e%1\u201c").arg(ListView1->headerItem()->text(c)));
+        action->setObjectName(QStringLiteral("mSortieren(%1)").arg(c));
+        connect(action, &QAction::triggered, this, [this, c] { sortByColumn(c); });
+    }
+    m_sortMenu->popup(globalPos);
 }
 
 void frmLookup::showEvent(QShowEvent* event)
@@ -675,7 +774,30 @@ void frmLookup::reject()
 
 bool frmLookup::eventFilter(QObject* watched, QEvent* event)
 {
-    if (isEnter(event) && std::find(txtParam.begin(), txtParam.end(), watched) != txtParam.end())
-        requery();
+    if (std::find(txtParam.begin(), txtParam.end(), watched) != txtParam.end()) {
+        // The search runs when Enter comes up, but only for a press this box saw: the press
+        // that closed a message box (or picked in a search opened from here) must not search.
+        if (isEnter(event, QEvent::KeyPress)) {
+            m_enterPressedIn = watched;
+        } else if (isEnter(event, QEvent::KeyRelease)) {
+            const bool pressedHere = m_enterPressedIn == watched;
+            m_enterPressedIn = nullptr;
+            if (pressedHere)
+                requery();
+        } else if (event->type() == QEvent::FocusOut && m_enterPressedIn == watched) {
+            m_enterPressedIn = nullptr;
+        }
+    } else if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (isContextMenuKey(key)) {
+            showSortMenu(keyboardMenuPosition(ListView1));
+            return true;
+        }
+        // Enter picks the current row, as a double click does.
+        if (isEnter(event, QEvent::KeyPress)) {
+            choose();
+            return true;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }

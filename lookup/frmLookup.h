@@ -12,6 +12,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -69,6 +70,8 @@ public:
     const QStringList& lastArguments() const { return m_arguments; }
     // The key of a list row, empty without key column.
     QString keyOf(const QTreeWidgetItem* item) const;
+    // How list column (0-based) sorts, from its slots and the rows shown.
+    lookup::SortKind sortKind(int column) const;
 
     QFrame* Frame1;
     std::array<QLabel*, lookup::Positions> Label;
@@ -92,6 +95,8 @@ public slots:
     void loadMore();
     // "Auswahl" and double click.
     void choose();
+    // A click on a column header, or its entry in the list's pop-up menu.
+    void sortByColumn(int column);
     void reject() override;
 
 protected:
@@ -110,6 +115,8 @@ private:
     void fillChoiceLists();
     void layoutWindow();
     void runSearch(const std::function<QString()>& search, int position);
+    void showSortMenu(const QPoint& globalPos);
+    void setTabOrderByLayout();
     void emptyList();
     QWidget* inputAt(int position) const;
     int measure(const QString& text) const;
@@ -124,5 +131,9 @@ private:
     QStringList m_arguments;
     int m_columnCount = 0;
     int m_sortColumn = -1;
+    // Per list column: cells with a text that is no number.
+    QList<int> m_textCells;
+    QMenu* m_sortMenu = nullptr;
     bool m_activated = false;
+    const QObject* m_enterPressedIn = nullptr;
 };

@@ -8,10 +8,13 @@
 #include "widgets/VirtualList.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace {
@@ -44,11 +47,8 @@ AccountSearchForm::AccountSearchForm(const Layout& layout, AccountRowStore& rows
     m_list->setAccessibleName(QStringLiteral("Suchergebnis"));
     const QString headings[] = {layout.numberHeading, QStringLiteral("K Bezeichnung"), QStringLiteral("Name"),
                                 QStringLiteral("PLZ"), QStringLiteral("Straße")};
-    const std::array<int, 5> widths = AccountColumnWidths(ListWidthTwips);
-    for (int c = 1; c <= 5; ++c) {
+    for (int c = 1; c <= 5; ++c)
         m_list->setHeading(c, headings[c - 1]);
-        m_list->setColumnWidthPixels(c, widths[c - 1]);
-    }
     m_list->setMinimumSize(Twips::toPixels(ListWidthTwips), Twips::toPixels(4500));
     m_list->setFillRow([this](int r, VirtualListRow& cells) {
         const QColor colour = r % 2 == 0 ? White : PaleYellow;
@@ -74,6 +74,8 @@ AccountSearchForm::AccountSearchForm(const Layout& layout, AccountRowStore& rows
     box->addWidget(m_list, 1);
 
     SKBEZ->installEventFilter(this);
+    m_list->viewport()->installEventFilter(this);
+    fitColumns();
     connect(BUSuch, &QPushButton::clicked, this, &AccountSearchForm::startSearch);
     connect(m_list, &VirtualList::chosen, this, &AccountSearchForm::pick);
 }
@@ -86,6 +88,9 @@ void AccountSearchForm::showEvent(QShowEvent* event)
 
 bool AccountSearchForm::eventFilter(QObject* watched, QEvent* event)
 {
+    // Also when the rows bring or take the vertical scroll bar.
+    if (watched == m_list->viewport() && event->type() == QEvent::Resize)
+        fitColumns();
     if (watched == SKBEZ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -119,8 +124,38 @@ void AccountSearchForm::startSearch()
 
 void AccountSearchForm::showRowCount(int n)
 {
+    m_shownRows = qBound(0, n, MaxAccountRows);
     m_list->setRowCount(n);
+    fitColumns();
     m_list->refresh();
+}
+
+void AccountSearchForm::fitColumns()
+{
+    // A cell's text has the item delegate's margins on both sides, the grid line and a pixel
+    // for the fraction that text widths have.
+    const int cellMargin =
+        2 * (m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1) + 2;
+    const QFontMetrics metrics(m_list->font());
+    std::array<int, 5> content{};
+    std::array<int, 5> minimum{};
+    for (int c = 0; c < 5; ++c) {
+        minimum[c] = m_list->horizontalHeader()->sectionSizeHint(c);
+        content[c] = minimum[c];
+    }
+    for (int r = 1; r <= m_shownRows; ++r) {
+        const AccountRow& row = m_rows[r];
+        const QString* texts[] = {&row.Number, &row.ShortName, &row.Name, &row.PostCode, &row.Street};
+        for (int c = 0; c < 5; ++c)
+            content[c] = qMax(content[c], metrics.horizontalAdvance(*texts[c]) + cellMargin);
+    }
+    // Room is kept for the sixth column's least width.
+    const int available = m_list->viewport()->width() - m_list->horizontalHeader()->minimumSectionSize();
+    const std::array<int, 5> widths = FitAccountColumns(content, minimum, available);
+    // The sixth column only carries the row colour to the right edge: it stretches from its least width.
+    m_list->setColumnWidthPixels(6, m_list->horizontalHeader()->minimumSectionSize());
+    for (int c = 1; c <= 5; ++c)
+        m_list->setColumnWidthPixels(c, widths[c - 1]);
 }
 
 void AccountSearchForm::pick()

@@ -19,7 +19,7 @@ public:
     SearchTermField* SKBEZ;
     QPushButton* BUSuch;
 
-    // The width the list is laid out with, from which its column widths follow.
+    // The width the list is laid out with.
     static constexpr double ListWidthTwips = 9000;
 
 protected:
@@ -48,8 +48,11 @@ protected:
 private:
     void startSearch();
     void pick();
+    // Columns as wide as their headings and the rows shown, within the list's width.
+    void fitColumns();
 
     AccountRowStore& m_rows;
     QString& m_chosen;
     bool m_searching = false;
+    int m_shownRows = 0;
 };

@@ -71,7 +71,7 @@ void FMKnrsu::RunCustomerSearch()
         showRowCount(n);
     } catch (const CacheError& error) {
         ReportCacheError(error, QStringLiteral("Kundennummer Suche"));
-        KNRSULI->refresh();
+        showRowCount(KNRSULI->rowCountValue());
     }
 }
 
@@ -111,6 +111,6 @@ void FMLnrsu::RunSupplierSearch()
         showRowCount(n);
     } catch (const CacheError& error) {
         ReportCacheError(error, QStringLiteral("Suche Lieferantennummer"));
-        LNRSULI->refresh();
+        showRowCount(LNRSULI->rowCountValue());
     }
 }

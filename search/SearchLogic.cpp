@@ -1,7 +1,6 @@
 #include "SearchLogic.h"
 
 #include "cache/cacheapi.h"
-#include "widgets/Twips.h"
 
 using cacheclient::CacheError;
 
@@ -40,12 +39,34 @@ QString SupplierAccountArgument(const QString& accountEntry)
     throw CacheError(TypeMismatch, QStringLiteral("Typen unverträglich: \"%1\" ist keine Zahl").arg(part));
 }
 
-std::array<int, 5> AccountColumnWidths(double listWidthTwips)
+std::array<int, 5> FitAccountColumns(const std::array<int, 5>& content, const std::array<int, 5>& minimum,
+                                     int available)
 {
-    static constexpr int shares[] = {8, 20, 30, 8, 44};
+    // Number, short name and postcode are read whole; name and street may be cut.
+    constexpr int Name = 2;
+    constexpr int Street = 4;
     std::array<int, 5> widths{};
-    for (int i = 0; i < 5; ++i)
-        widths[i] = Twips::toPixels(listWidthTwips * shares[i] / 100.0);
+    int total = 0;
+    for (int i = 0; i < 5; ++i) {
+        widths[i] = qMax(content[i], minimum[i]);
+        total += widths[i];
+    }
+    if (total < available) {
+        const int extra = available - total;
+        const int toName = extra * 30 / 74;
+        widths[Name] += toName;
+        widths[Street] += extra - toName;
+    } else if (total > available) {
+        const int nameRoom = widths[Name] - qMax(0, minimum[Name]);
+        const int streetRoom = widths[Street] - qMax(0, minimum[Street]);
+        const int room = nameRoom + streetRoom;
+        if (room > 0) {
+            const int cut = qMin(total - available, room);
+            const int fromName = static_cast<int>(qint64(cut) * nameRoom / room);
+            widths[Name] -= fromName;
+            widths[Street] -= cut - fromName;
+        }
+    }
     return widths;
 }
 

@@ -21,8 +21,11 @@ QString CustomerGroupArgument(const QString& groupEntry);
 // gives "1"). Throws CacheError when the number part is no 16-bit whole number.
 QString SupplierAccountArgument(const QString& accountEntry);
 
-// Pixel widths of the five account columns for a list of the given width in twips.
-std::array<int, 5> AccountColumnWidths(double listWidthTwips);
+// Pixel widths of the five account columns: each as wide as its content (heading or widest
+// text, never below minimum). When that is wider than available, name and street give way,
+// each in proportion to what it holds beyond its minimum; room to spare widens them 30 to 44.
+std::array<int, 5> FitAccountColumns(const std::array<int, 5>& content, const std::array<int, 5>& minimum,
+                                     int available);
 
 // Runs KkrSuche for one account circle ("K" or "L") and writes at most 500 rows into rows from
 // index 1. Returns the number of rows. Throws CacheError; rows read before the failure stay

@@ -18,6 +18,7 @@ const QString MaskedDateEdit::Format = QStringLiteral("dd.MM.yyyy");
 namespace {
 constexpr int DateRole = Qt::UserRole + 1;
 constexpr int Weeks = 6;
+const QColor TodayColour(255, 230, 150);
 
 QDate parseDate(const QString& text)
 {
@@ -63,9 +64,15 @@ MaskedDateEdit::MaskedDateEdit(QWidget* parent)
 bool MaskedDateEdit::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_edit && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        const int key = keyEvent->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter)
             emit returnPressed();
+        // The calendar drops down from the keyboard as in the system's own date fields.
+        if (key == Qt::Key_F4 || (key == Qt::Key_Down && keyEvent->modifiers() == Qt::AltModifier)) {
+            showCalendar();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -160,6 +167,9 @@ CalendarPopup::CalendarPopup(QWidget* parent)
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_grid->horizontalHeader()->setHighlightSections(false);
+    m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* top = new QHBoxLayout;
     top->addWidget(m_previous);
@@ -196,23 +206,46 @@ void CalendarPopup::showMonth(int year, int month, const QDate& marked)
                                      : QString::number(year)));
     const QDate first(year, month, 1);
     // dayOfWeek() counts Monday as 1 and Sunday as 7; the sheet starts on Sunday.
-    const QDate start = first.addDays(-(first.dayOfWeek() % 7));
+    const QDate sheetStart = first.addDays(-(first.dayOfWeek() % 7));
     const QColor other = palette().color(QPalette::Disabled, QPalette::Text);
+    const QDate today = Clock::instance().now().date();
     m_grid->clearSelection();
     for (int i = 0; i < Weeks * 7; ++i) {
-        const QDate d = start.addDays(i);
+        const QDate d = sheetStart.addDays(i);
         auto* item = new QTableWidgetItem(QString::number(d.day()));
         item->setData(DateRole, d);
         item->setTextAlignment(Qt::AlignCenter);
         if (d.month() != month)
             item->setForeground(other);
+        if (d == today) {
+            QFont bold = m_grid->font();
+            bold.setBold(true);
+            item->setFont(bold);
+            item->setBackground(TodayColour);
+            item->setToolTip(QStringLiteral("Heute"));
+        }
         m_grid->setItem(i / 7, i % 7, item);
-        if (d == marked || (!marked.isValid() && d == first)) {
+        // Without a date the cursor starts on today in today's month, else on the first.
+        const QDate cursor = today.year() == year && today.month() == month ? today : first;
+        if (d == marked || (!marked.isValid() && d == cursor)) {
             m_grid->setCurrentItem(item);
             if (d == marked)
                 item->setSelected(true);
         }
     }
+    fitGrid();
+}
+
+void CalendarPopup::fitGrid()
+{
+    // The sheet is as large as its cells: no empty band beside or below the month.
+    QHeaderView* columns = m_grid->horizontalHeader();
+    QHeaderView* rows = m_grid->verticalHeader();
+    columns->resizeSections(QHeaderView::ResizeToContents);
+    rows->resizeSections(QHeaderView::ResizeToContents);
+    const int frame = 2 * m_grid->frameWidth();
+    m_grid->setFixedSize(columns->length() + frame, columns->sizeHint().height() + rows->length() + frame);
+    adjustSize();
 }
 
 QString CalendarPopup::title() const

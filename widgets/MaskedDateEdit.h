@@ -37,7 +37,8 @@ public:
     // The calendar's month title with the year in two digits ("März, 04") instead of four.
     void setTwoDigitYearInCalendar(bool twoDigits);
 
-    // Opens the calendar at the control's date, or at today's when empty.
+    // Opens the calendar at the control's date, or at today's when empty; F4 and Alt+Down in
+    // the field open it too.
     void showCalendar();
     QWidget* calendarPopup() const;
 
@@ -86,6 +87,7 @@ protected:
 
 private:
     void step(int months);
+    void fitGrid();
 
     QToolButton* m_previous;
     QToolButton* m_next;

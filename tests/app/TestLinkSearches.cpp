@@ -6,10 +6,12 @@
 #include "cache/cacheapi.h"
 #include "common/TestSupport.h"
 #include "erpsim/LocalServer.h"
+#include "lookup/LookupLogic.h"
 #include "lookup/frmLookup.h"
 #include "search/FMKnrsu.h"
 #include "search/FMLnrsu.h"
 #include "search/SearchTermField.h"
+#include "search/VelmorSu.h"
 #include "widgets/Clock.h"
 #include "widgets/MaskedDateEdit.h"
 #include "widgets/VirtualList.h"
@@ -20,6 +22,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -197,6 +201,40 @@ QList<int> slotsOf(const LookupRequest& r)
             r.FeldUmwandl3Type};
 }
 
+// The focused control of a window by its name: the nearest named ancestor of the focus widget.
+QString focusedName(QWidget* window)
+{
+    static const QRegularExpression named(QStringLiteral("^(txt|cmb|b_|Suche|ListView)"));
+    for (QWidget* w = QApplication::focusWidget(); w && w != window; w = w->parentWidget())
+        if (named.match(w->objectName()).hasMatch())
+            return w->objectName();
+    return QString();
+}
+
+// A list column's texts read as a user reads them: dates (in full) by date, numbers by value.
+void checkSortedAsRead(const frmLookup* d, int column)
+{
+    const QLocale german(QLocale::German, QLocale::Germany);
+    double previous = -std::numeric_limits<double>::infinity();
+    for (int i = 0; i < d->ListView1->topLevelItemCount(); ++i) {
+        const QString text = d->ListView1->topLevelItem(i)->text(column);
+        bool ok = true;
+        double value = 0;
+        if (d->sortKind(column) == lookup::SortKind::Date) {
+            const QDate date = QDate::fromString(text, QStringLiteral("dd.MM.yyyy"));
+            QVERIFY2(date.isValid(), qPrintable(text));
+            value = date.toJulianDay();
+        } else {
+            QCOMPARE(d->sortKind(column), lookup::SortKind::Number);
+            const std::optional<double> plain = lookup::plainNumber(text);
+            value = plain ? *plain : german.toDouble(text, &ok);
+            QVERIFY2(ok, qPrintable(text));
+        }
+        QVERIFY2(value >= previous, qPrintable(QStringLiteral("Zeile %1: %2").arg(i).arg(text)));
+        previous = value;
+    }
+}
+
 int traceLineCount(const QString& path)
 {
     QFile file(path);
@@ -226,7 +264,11 @@ class TestLinkSearches : public QObject
     }
 
 private slots:
-    void initTestCase() { Clock::setInstance(&m_clock); }
+    void initTestCase()
+    {
+        Clock::setInstance(&m_clock);
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    }
 
     void cleanupTestCase()
     {
@@ -685,6 +727,144 @@ private slots:
         QCOMPARE(w.txt_BAU->text(), QStringLiteral("2"));
         QTest::keyClick(w.txt_BAU, Qt::Key_End);
         QCOMPARE(watch.shows, 1);
+    }
+
+    // ---- keyboard only ----------------------------------------------------------------------
+
+    void keyboardOnlyPass_data()
+    {
+        QTest::addColumn<QString>("type"); // empty: the building sites, from their field's Home key
+        QTest::addColumn<int>("tabs");     // from the opening focus to the account box; < 0 backwards
+        QTest::addColumn<int>("box");
+        QTest::addColumn<QString>("term");
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<int>("sortColumn");
+        QTest::newRow("AU amounts") << "AU Auftrag" << -2 << 2 << "MUELLER BAU"
+                                    << "4711" << 5;
+        QTest::newRow("RE dates") << "RE Rechnung" << -2 << 2 << "MUELLER BAU"
+                                  << "4711" << 3;
+        QTest::newRow("BE delivery dates") << "BE Bestellung" << -2 << 2 << "BAUSTOFFWERKE SCH"
+                                           << "70001" << 5;
+        QTest::newRow("ER formatted amounts") << "ER Eingangsrechnung" << 1 << 4 << "BAUSTOFFWERKE SCH"
+                                              << "70001" << 4;
+        QTest::newRow("AG dates") << "AG Angebot" << 2 << 2 << "MUELLER BAU"
+                                  << "4711" << 1;
+        QTest::newRow("building sites") << "" << 1 << 1 << "MUELLER BAU"
+                                        << "4711" << 0;
+    }
+
+    // Open, type (a bad number first), search through the magnifier, search, sort, pick, leave:
+    // keys only, pressed and released through the window system.
+    void keyboardOnlyPass()
+    {
+        QFETCH(QString, type);
+        QFETCH(int, tabs);
+        QFETCH(int, box);
+        QFETCH(QString, term);
+        QFETCH(QString, account);
+        QFETCH(int, sortColumn);
+        TypedBoxAnswers boxes;
+        setLookupSearches({&SearchCustomer, &SearchSupplier, &SearchArticle});
+        FMStart& w = window();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QWidget* field = type.isEmpty() ? static_cast<QWidget*>(w.txt_BAU) : w.txt_LinkBelNr;
+        if (type.isEmpty()) {
+            w.txt_KKRNr->setFocus();
+            typeKey(Qt::Key_A, Qt::ControlModifier);
+            typeText("4711");
+            typeKey(Qt::Key_Tab);
+            typeKey(Qt::Key_Tab);
+            QCOMPARE(focusedName(&w), QStringLiteral("txt_BAU"));
+        } else {
+            w.cmb_LinkBelArt->setFocus();
+            typeText(type);
+            typeKey(Qt::Key_Tab);
+            typeKey(Qt::Key_Tab);
+            QCOMPARE(focusedName(&w), QStringLiteral("SucheBelegnummer"));
+        }
+        auto open = [&] { typeKey(type.isEmpty() ? Qt::Key_Home : Qt::Key_Space); };
+
+        QString key;
+        auto watch = std::make_unique<LookupWatch>([&](frmLookup* d) {
+            QVERIFY(waitForKeyboard(d));
+            for (int i = 0; i < qAbs(tabs); ++i)
+                typeKey(Qt::Key_Tab, tabs < 0 ? Qt::ShiftModifier : Qt::NoModifier);
+            const QString boxName = QStringLiteral("txtParam%1").arg(box);
+            QCOMPARE(focusedName(d), boxName);
+            typeKey(Qt::Key_A, Qt::ControlModifier);
+            typeText("abc");
+            const int before = m_probe->executed.size();
+            typeKey(Qt::Key_Return);
+            QCOMPARE(boxes.texts.size(), 1);
+            QCOMPARE(m_probe->executed.size(), before + 1);
+            QCOMPARE(focusedName(d), boxName);
+
+            // The magnifier beside the box opens the account search.
+            typeKey(Qt::Key_Tab);
+            auto* magnifier = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            QVERIFY(magnifier && magnifier->text().isEmpty() && !magnifier->icon().isNull());
+            QCOMPARE(magnifier->accessibleName(), QStringLiteral("Suche"));
+            whenShown(account == "4711" ? "FMKnrsu" : "FMLnrsu", [&](QWidget* search) {
+                QVERIFY(waitForKeyboard(search));
+                auto* list = search->findChild<VirtualList*>(account == "4711" ? "KNRSULI" : "LNRSULI");
+                typeText(term);
+                typeKey(Qt::Key_Return);
+                QVERIFY(list->rowCountValue() > 0);
+                QVERIFY(!list->horizontalScrollBar()->isVisible());
+                for (int i = 0; i < 3; ++i)
+                    typeKey(Qt::Key_Tab);
+                QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
+                typeKey(Qt::Key_Down);
+                typeKey(Qt::Key_Return);
+            });
+            typeKey(Qt::Key_Space);
+            QCOMPARE(d->txtParam[box]->text(), account);
+            // Back in the filled box; the Enter that picked searched nothing here.
+            QCOMPARE(focusedName(d), boxName);
+            QCOMPARE(m_probe->executed.size(), before + 1);
+            typeKey(Qt::Key_Return);
+            QCOMPARE(m_probe->executed.size(), before + 2);
+            QVERIFY(d->ListView1->topLevelItemCount() > 1);
+
+            for (int i = 0; i < 12 && QApplication::focusWidget() != d->ListView1; ++i)
+                typeKey(Qt::Key_Tab);
+            typeKey(Qt::Key_Menu);
+            for (int i = 0; i <= sortColumn; ++i)
+                typeKey(Qt::Key_Down);
+            typeKey(Qt::Key_Return);
+            checkSortedAsRead(d, sortColumn);
+            typeKey(Qt::Key_Down);
+            key = d->keyOf(d->ListView1->currentItem());
+            typeKey(Qt::Key_Return);
+        });
+        open();
+        QCOMPARE(watch->shows, 1);
+        watch.reset();
+        QVERIFY(!key.isEmpty());
+        const QString expected = DocumentSearch::keyField(
+            key, type.isEmpty() ? 2 : DocumentSearch::numberField(DocumentSearch::typeCode(type)));
+        QCOMPARE(qobject_cast<QLineEdit*>(field)->text(), expected);
+
+        // Leaving with Escape changes nothing.
+        LookupWatch leave([](frmLookup* d) {
+            QVERIFY(waitForKeyboard(d));
+            typeKey(Qt::Key_Escape);
+        });
+        open();
+        QCOMPARE(leave.shows, 1);
+        QCOMPARE(qobject_cast<QLineEdit*>(field)->text(), expected);
+        if (type.isEmpty()) {
+            // The account search from its own field: Home opens it, Escape leaves it empty-handed.
+            w.txt_KKRNr->setFocus();
+            whenShown("FMKnrsu", [](QWidget* s) {
+                QVERIFY(waitForKeyboard(s));
+                typeKey(Qt::Key_Escape);
+            });
+            typeKey(Qt::Key_Home);
+            QCOMPARE(w.txt_KKRNr->text(), QString());
+        }
+        QCOMPARE(boxes.texts.size(), 1);
     }
 
     // ---- building-site search ---------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -115,8 +116,15 @@ private slots:
         w.o_KontoKreis[1]->click();
         QCOMPARE(w.KontoKreisCode(), QStringLiteral("L"));
         QVERIFY(!w.txt_BAU->isVisible());
-        QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(5, w.centralWidget()->height() - 5));
+        // The keyword typed stays.
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.cmb_Match->setFocus();
+        typeText(QStringLiteral("Maß"));
+        QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {},
+                          w.centralWidget()->mapTo(&w, QPoint(5, w.centralWidget()->height() - 5)));
         QCOMPARE(w.cmb_Match->count(), 6);
+        QCOMPARE(w.cmb_Match->currentText(), QStringLiteral("Maß"));
         QCOMPARE(w.KontoKreisCode(), QStringLiteral("K"));
         QVERIFY(w.txt_BAU->isVisible());
         QVERIFY(w.o_KontoKreis[1]->isChecked());
@@ -203,6 +211,57 @@ private slots:
                  (QStringList{"Dokument_Click;Index;1", "Dokument_Click;Bilder Löschen;"}));
         w.m_RechtsImage_Click(0);
         QVERIFY(w.files().isEmpty());
+    }
+
+    void fileListPopupAsUsersMeetIt()
+    {
+        ScriptedBoxes boxes;
+        FMStart& w = startedWindow();
+        boxes.chooseFiles({"/s/1.tif", "/s/2.tif", "/s/3.tif", "/s/4.tif"});
+        w.Dokument[0]->click();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QWindow* window = w.windowHandle();
+        auto rowCentre = [&](int row) {
+            return w.FileListe->viewport()->mapTo(
+                &w, w.FileListe->visualItemRect(w.FileListe->item(row)).center());
+        };
+        auto chooseEntfernen = [&] {
+            QCOMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(w.mRechtsImage));
+            typeKey(Qt::Key_Down);
+            typeKey(Qt::Key_Return);
+            QVERIFY(!QApplication::activePopupWidget());
+        };
+
+        // A right click selects the row under the pointer and opens the pop-up on release.
+        QTest::mousePress(window, Qt::RightButton, {}, rowCentre(1));
+        QCOMPARE(w.AuswahlIndex(), 1);
+        QVERIFY(!QApplication::activePopupWidget());
+        QTest::mouseRelease(window, Qt::RightButton, {}, rowCentre(1));
+        chooseEntfernen();
+        QCOMPARE(w.files(), (QStringList{"/s/1.tif", "/s/3.tif", "/s/4.tif"}));
+        // Nothing shows as selected, and a second "Entfernen" without a new click removes nothing.
+        QVERIFY(w.FileListe->selectedItems().isEmpty());
+        QCOMPARE(w.AuswahlIndex(), -1);
+        w.FileListe->setFocus();
+        typeKey(Qt::Key_Menu);
+        chooseEntfernen();
+        QCOMPARE(w.files().size(), 3);
+
+        // The keyboard alone: an arrow key selects, Delete removes, Shift+F10 opens the pop-up.
+        typeKey(Qt::Key_Down);
+        QCOMPARE(w.AuswahlIndex(), 2);
+        typeKey(Qt::Key_Delete);
+        QCOMPARE(w.files(), (QStringList{"/s/1.tif", "/s/3.tif"}));
+        typeKey(Qt::Key_Delete);
+        QCOMPARE(w.files().size(), 2);
+        typeKey(Qt::Key_Up);
+        typeKey(Qt::Key_F10, Qt::ShiftModifier);
+        chooseEntfernen();
+        QCOMPARE(w.files(), (QStringList{"/s/3.tif"}));
+        typeKey(Qt::Key_Menu);
+        typeKey(Qt::Key_Escape);
+        QVERIFY(!QApplication::activePopupWidget());
+        QCOMPARE(w.files().size(), 1);
     }
 
     void droppedFiles()

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -86,6 +88,136 @@ void whenShown(const QString& objectName, std::function<void(QWidget*)> action, 
         }
     });
     timer->start(5);
+}
+
+QWindow* keyboardWindow()
+{
+    if (QWidget* popup = QApplication::activePopupWidget())
+        return popup->window()->windowHandle();
+    return QGuiApplication::focusWindow();
+}
+
+bool waitForKeyboard(QWidget* window)
+{
+    QPointer<QWidget> guard = window;
+    return QTest::qWaitFor([&] { return !guard || keyboardWindow() == guard->window()->windowHandle(); }) &&
+           guard;
+}
+
+namespace {
+
+// The window that gets the focus back when this one closes: a box's owner, a pop-up's window.
+QWindow* ownerOf(QWindow* window)
+{
+    if (QWidget* popup = QApplication::activePopupWidget())
+        if (popup->parentWidget())
+            return popup->parentWidget()->window()->windowHandle();
+    return window ? window->transientParent() : nullptr;
+}
+
+// The offscreen platform leaves no window active when the active one closes.
+void handFocusBack(QWindow* closed, QWindow* owner)
+{
+    // A box is gone (not only hidden) by the time a deferred release comes.
+    if (keyboardWindow() || (closed && closed->isVisible()))
+        return;
+    QWindow* next = owner;
+    if (!next || !next->isVisible()) {
+        QWidget* modal = QApplication::activeModalWidget();
+        next = modal ? modal->window()->windowHandle() : nullptr;
+    }
+    if (!next)
+        return;
+    next->requestActivate();
+    if (!QTest::qWaitFor([next] { return QGuiApplication::focusWindow() == next; }, 1000))
+        qWarning("Fenster %s wurde nicht aktiv", qPrintable(next->title()));
+}
+
+void sendKey(QTest::KeyAction action, Qt::Key key, const QString& text, Qt::KeyboardModifiers modifiers)
+{
+    QWindow* window = keyboardWindow();
+    if (!window) {
+        // A release after the last window of the program closed goes elsewhere on a desktop.
+        if (action == QTest::Press)
+            QTest::qFail("Kein Fenster hat den Tastaturfokus", __FILE__, __LINE__);
+        return;
+    }
+    if (text.isEmpty())
+        QTest::sendKeyEvent(action, window, key, QTest::keyToAscii(key), modifiers);
+    else
+        QTest::sendKeyEvent(action, window, key, text, modifiers);
+}
+
+void typeKey(Qt::Key key, const QString& text, Qt::KeyboardModifiers modifiers)
+{
+    QPointer<QWindow> pressedIn = keyboardWindow();
+    QPointer<QWindow> owner = ownerOf(pressedIn);
+    QPointer<QWidget> modal = QApplication::activeModalWidget();
+    sendKey(QTest::Press, key, text, modifiers);
+    QCoreApplication::processEvents();
+    auto release = [=] {
+        handFocusBack(pressedIn, owner);
+        sendKey(QTest::Release, key, text, modifiers);
+        QCoreApplication::processEvents();
+    };
+    // A press that closed a modal dialog is handled inside the dialog's loop; the key comes up
+    // after the code that opened the dialog has gone on, so the release waits for that loop.
+    if (modal && !modal->isVisible())
+        QTimer::singleShot(0, qApp, release);
+    else
+        release();
+}
+
+} // namespace
+
+void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    typeKey(key, QString(), modifiers);
+}
+
+void typeText(const QString& text)
+{
+    for (const QChar ch : text) {
+        const QChar upper = ch.toUpper();
+        const bool plain = upper.unicode() < 0x80 && (upper.isLetterOrNumber() || upper == u' ');
+        const Qt::Key key = plain ? Qt::Key(upper.unicode()) : Qt::Key_unknown;
+        typeKey(key, QString(ch), ch.isUpper() ? Qt::ShiftModifier : Qt::NoModifier);
+    }
+}
+
+TypedBoxAnswers::TypedBoxAnswers()
+{
+    MessageBox::setScripted(false);
+    qApp->installEventFilter(this);
+}
+
+TypedBoxAnswers::~TypedBoxAnswers()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool TypedBoxAnswers::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* box = qobject_cast<QMessageBox*>(watched);
+    if (!box || event->type() != QEvent::Show)
+        return false;
+    texts << box->text();
+    QPointer<QMessageBox> guard = box;
+    QTimer::singleShot(0, box, [this, guard] {
+        if (!guard)
+            return;
+        if (!waitForKeyboard(guard)) {
+            qWarning("Meldung wurde nicht aktiv");
+            return;
+        }
+        if (++m_typed <= 3) {
+            typeKey(Qt::Key_Return);
+        } else if (QAbstractButton* button =
+                       guard->defaultButton() ? guard->defaultButton() : guard->buttons().value(0)) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+    });
+    return false;
 }
 
 QString demoDatabasePath()

@@ -6,8 +6,11 @@
 
 #include "widgets/MessageBox.h"
 
+#include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
+#include <QWindow>
 #include <functional>
 #include <memory>
 
@@ -37,6 +40,36 @@ private:
 // Runs action once on the first visible top-level widget with this object name (typically a
 // modal dialog that blocks the caller). Returns at once; the action runs from the event loop.
 void whenShown(const QString& objectName, std::function<void(QWidget*)> action, int timeoutMs = 10000);
+
+// Keys typed as on a desktop, through the window system: the press goes to the window that has
+// the keyboard focus (or the open pop-up), the release to the window that has it once the press
+// is handled. A window the press closed hands the focus back to the window it belonged to, as a
+// window manager does. Press and release are both sent, so handlers of either are reached.
+void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+// Each character typed as its own key, non-ASCII included.
+void typeText(const QString& text);
+// The window that receives typed keys now, or nullptr.
+QWindow* keyboardWindow();
+// Waits until typed keys reach this window. (A dialog counts as active while its owner is,
+// before it has the keyboard itself.)
+[[nodiscard]] bool waitForKeyboard(QWidget* window);
+
+// While alive, message boxes are real windows answered from the keyboard: each box shown is
+// recorded and gets the Return key typed (press and release). From the fourth box on the answer
+// is a mouse click, so a box that keeps coming back cannot hang the test.
+class TypedBoxAnswers : public QObject
+{
+public:
+    TypedBoxAnswers();
+    ~TypedBoxAnswers() override;
+    QStringList texts;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int m_typed = 0;
+};
 
 // The demo database, made once per test process in a temporary folder.
 QString demoDatabasePath();

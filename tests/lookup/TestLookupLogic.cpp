@@ -241,6 +241,50 @@ private slots:
         QVERIFY(idleTimerActive());
     }
 
+    void shortDatesShowTheFullYear()
+    {
+        QCOMPARE(shortDateText(QDate(2026, 11, 10)), QStringLiteral("10.11.2026"));
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(shortDateText(QDate(2026, 11, 10)), QStringLiteral("11/10/2026"));
+    }
+
+    void plainNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value"); // NaN: no number
+        const double none = qQNaN();
+        QTest::newRow("whole") << "10022" << 10022.0;
+        QTest::newRow("decimals") << " 1361.13 " << 1361.13;
+        QTest::newRow("negative") << "-5" << -5.0;
+        QTest::newRow("no leading zero") << "-.5" << -0.5;
+        QTest::newRow("leading zeros") << "004711" << 4711.0;
+        QTest::newRow("empty") << "" << none;
+        QTest::newRow("document number") << "2004/000123" << none;
+        QTest::newRow("exponent") << "1e5" << none;
+    }
+
+    void plainNumbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        const std::optional<double> number = plainNumber(text);
+        QCOMPARE(number.has_value(), !qIsNaN(value));
+        if (number)
+            QCOMPARE(*number, value);
+    }
+
+    void cellsWithoutValueSortFirst()
+    {
+        const QVariant none;
+        QVERIFY(sortsBefore(SortKind::Number, none, "", 1.0, "1"));
+        QVERIFY(!sortsBefore(SortKind::Number, 1.0, "1", none, ""));
+        QVERIFY(sortsBefore(SortKind::Number, 9.0, "9", 10.0, "10"));
+        QVERIFY(
+            sortsBefore(SortKind::Date, QDate(2022, 8, 3), "03.08.2022", QDate(2023, 1, 1), "01.01.2023"));
+        QVERIFY(sortsBefore(SortKind::Date, none, "", none, "x"));
+        QVERIFY(sortsBefore(SortKind::Text, 10.0, "10", 9.0, "9"));
+    }
+
     void conversions_data()
     {
         QTest::addColumn<int>("type");

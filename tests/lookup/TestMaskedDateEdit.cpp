@@ -2,6 +2,7 @@
 #include "widgets/Clock.h"
 #include "widgets/MaskedDateEdit.h"
 
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -141,14 +142,32 @@ private slots:
         QCOMPARE(popup->grid()->currentColumn(), 1);
     }
 
+    void calendarFromTheKeyboard()
+    {
+        MaskedDateEdit edit;
+        edit.setDate(QDate(2004, 3, 15));
+        edit.show();
+        QTest::keyClick(edit.lineEdit(), Qt::Key_Down, Qt::AltModifier);
+        auto* popup = qobject_cast<CalendarPopup*>(edit.calendarPopup());
+        QVERIFY(popup && popup->isVisible());
+        QTest::keyClick(popup->grid(), Qt::Key_Right);
+        QTest::keyClick(popup->grid(), Qt::Key_Return);
+        QCOMPARE(edit.date(), QDate(2004, 3, 16));
+        QVERIFY(!popup->isVisible());
+        QTest::keyClick(edit.lineEdit(), Qt::Key_F4);
+        QVERIFY(popup->isVisible());
+    }
+
     void calendarPicksADay()
     {
         MaskedDateEdit edit;
         edit.show();
         edit.showCalendar();
         auto* popup = qobject_cast<CalendarPopup*>(edit.calendarPopup());
-        // An empty control opens at today's month on the program's clock.
+        // An empty control opens at today's month on the program's clock, on today.
         QCOMPARE(popup->title(), QStringLiteral("Dezember, 2026"));
+        QCOMPARE(popup->dateAt(popup->grid()->currentRow(), popup->grid()->currentColumn()),
+                 QDate(2026, 12, 7));
         QTest::mouseClick(popup->findChild<QToolButton*>("calendarNext"), Qt::LeftButton);
         QCOMPARE(popup->title(), QStringLiteral("Januar, 2027"));
         QTest::mouseClick(popup->findChild<QToolButton*>("calendarPrevious"), Qt::LeftButton);
@@ -158,6 +177,14 @@ private slots:
         // 1 November 2026 is a Sunday: it opens the sheet, and Wednesday the 4th is in column 3.
         QCOMPARE(popup->dateAt(0, 0), QDate(2026, 11, 1));
         QCOMPARE(popup->dateAt(0, 3), QDate(2026, 11, 4));
+        // The sheet is as large as its cells, and today is marked.
+        QCOMPARE(grid->width(), grid->horizontalHeader()->length() + 2 * grid->frameWidth());
+        QCOMPARE(grid->height(), grid->horizontalHeader()->height() + grid->verticalHeader()->length() +
+                                     2 * grid->frameWidth());
+        QCOMPARE(popup->dateAt(5, 1), QDate(2026, 12, 7));
+        QVERIFY(grid->item(5, 1)->font().bold());
+        QCOMPARE(grid->item(5, 1)->toolTip(), QStringLiteral("Heute"));
+        QVERIFY(!grid->item(5, 2)->font().bold());
         const QRect cell = grid->visualRect(grid->model()->index(0, 3));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(edit.date(), QDate(2026, 11, 4));

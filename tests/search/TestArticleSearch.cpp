@@ -12,6 +12,7 @@
 #include "widgets/Twips.h"
 #include "widgets/VirtualList.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -468,6 +469,51 @@ private slots:
         QCOMPARE(SearchSupplier(), QStringLiteral("70001"));
         whenShown("FMLnrsu", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
         QCOMPARE(SearchSupplier(), QString());
+    }
+
+    // Open, type, pick a supplier in the stacked search, search, pick, leave: keys only.
+    void keyboardOnlyPass()
+    {
+        ScriptedBoxes boxes;
+        auto focused = [] {
+            return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+        };
+        whenShown("FMArtsu", [&](QWidget* w) {
+            QVERIFY(waitForKeyboard(w));
+            QCOMPARE(focused(), QStringLiteral("SKBEZ"));
+            for (int i = 0; i < 3; ++i)
+                typeKey(Qt::Key_Tab);
+            QCOMPARE(focused(), QStringLiteral("SLNR"));
+            whenShown("FMLnrsu", [&](QWidget* s) {
+                QVERIFY(waitForKeyboard(s));
+                typeText("BAUSTOFFWERKE SCHW");
+                typeKey(Qt::Key_Return);
+                for (int i = 0; i < 3; ++i)
+                    typeKey(Qt::Key_Tab);
+                QCOMPARE(focused(), QStringLiteral("LNRSULI"));
+                typeKey(Qt::Key_Down);
+                typeKey(Qt::Key_Return);
+            });
+            typeKey(Qt::Key_Home);
+            auto* form = static_cast<FMArtsu*>(w);
+            QCOMPARE(form->SLNR->text(), QStringLiteral("70001"));
+            QCOMPARE(form->LBEZ->text(), SupplierName);
+            for (int i = 0; i < 5; ++i)
+                typeKey(Qt::Key_Tab);
+            QCOMPARE(focused(), QStringLiteral("BUSuch"));
+            typeKey(Qt::Key_Space);
+            QVERIFY(form->ARTSULI->rowCountValue() > 0);
+            typeKey(Qt::Key_Tab);
+            typeKey(Qt::Key_Home, Qt::ControlModifier);
+            typeKey(Qt::Key_Return);
+        });
+        QCOMPARE(SearchArticle(), ArticleRows[1].ArticleNo);
+        QVERIFY(!ArticleRows[1].ArticleNo.isEmpty());
+        whenShown("FMArtsu", [](QWidget* w) {
+            QVERIFY(waitForKeyboard(w));
+            typeKey(Qt::Key_Escape);
+        });
+        QCOMPARE(SearchArticle(), QString());
     }
 
     void articleLauncherWithStackedSupplierSearch()

@@ -109,20 +109,35 @@ private slots:
         }
     }
 
-    void columnWidths_data()
+    void fittingColumns_data()
     {
-        QTest::addColumn<double>("twips");
-        QTest::addColumn<QList<int>>("pixels");
-        QTest::newRow("6000 twips") << 6000.0 << QList<int>{32, 80, 120, 32, 176};
-        QTest::newRow("half rounds down to even") << 6025.0 << QList<int>{32, 80, 120, 32, 177};
-        QTest::newRow("half rounds up to even") << 6075.0 << QList<int>{32, 81, 122, 32, 178};
+        using Widths = QList<int>;
+        QTest::addColumn<Widths>("content");
+        QTest::addColumn<Widths>("minimum");
+        QTest::addColumn<int>("available");
+        QTest::addColumn<Widths>("widths");
+        const Widths headings{70, 100, 40, 30, 50};
+        QTest::newRow("exact fit") << Widths{50, 150, 200, 40, 160} << headings << 620
+                                   << Widths{70, 150, 200, 40, 160};
+        QTest::newRow("room to spare widens name and street")
+            << Widths{50, 150, 100, 40, 100} << headings << 534 << Widths{70, 150, 130, 40, 144};
+        QTest::newRow("too wide: name and street give way in proportion")
+            << Widths{70, 150, 340, 40, 250} << headings << 600 << Widths{70, 150, 190, 40, 150};
+        QTest::newRow("never below their headings")
+            << Widths{70, 150, 340, 40, 250} << headings << 300 << Widths{70, 150, 40, 40, 50};
     }
-    void columnWidths()
+    void fittingColumns()
     {
-        QFETCH(double, twips);
-        QFETCH(QList<int>, pixels);
-        const std::array<int, 5> widths = AccountColumnWidths(twips);
-        QCOMPARE(QList<int>(widths.begin(), widths.end()), pixels);
+        using Widths = QList<int>;
+        QFETCH(Widths, content);
+        QFETCH(Widths, minimum);
+        QFETCH(int, available);
+        QFETCH(Widths, widths);
+        std::array<int, 5> c{}, m{};
+        std::copy(content.begin(), content.end(), c.begin());
+        std::copy(minimum.begin(), minimum.end(), m.begin());
+        const std::array<int, 5> fitted = FitAccountColumns(c, m, available);
+        QCOMPARE(Widths(fitted.begin(), fitted.end()), widths);
     }
 
     void mStringLiteral_data()
