@@ -1,6 +1,7 @@
 #include "FMStart.h"
 
 #include "DocumentSearch.h"
+#include "FileListDelegate.h"
 #include "FileListMenu.h"
 #include "Handover.h"
 #include "about/frmAbout.h"
@@ -8,6 +9,7 @@
 #include "cache/FMPass.h"
 #include "cache/cacheapi.h"
 #include "lookup/frmLookup.h"
+#include "preview/PreviewPane.h"
 #include "search/VelmorSu.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MaskedDateEdit.h"
@@ -33,6 +35,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
 
 namespace {
@@ -48,6 +52,22 @@ template <typename T> T* named(T* widget, const QString& name)
 {
     widget->setObjectName(name);
     return widget;
+}
+
+// The documented size of the window's area, in twips; what the window has beyond it goes to the
+// file list and the preview.
+constexpr int AreaWidth = 9720;
+constexpr int AreaHeight = 6120;
+constexpr int ListWidth = 4200;
+// Below this width the preview has no room and stays hidden, so the list keeps its own.
+constexpr int PreviewMinWidth = 2400;
+
+std::unique_ptr<QSettings> windowSettings()
+{
+    auto settings = std::make_unique<QSettings>(QSettings::UserScope, QStringLiteral("VELMOR"),
+                                                QStringLiteral("Cache Login"));
+    settings->beginGroup(FMStart::windowSection());
+    return settings;
 }
 
 constexpr int NumberLeft = 120;
@@ -80,6 +100,9 @@ FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
     buildControls();
     buildMenus();
     setLogWindowCreator([] { frmProgrammverlauf::instance(); });
+    setMinimumSize(documentedSize());
+    resize(documentedSize());
+    restoreWindowState();
 }
 
 FMStart::~FMStart()
@@ -95,30 +118,41 @@ void FMStart::buildControls()
     central->setObjectName(QStringLiteral("FMStartFlaeche"));
     setCentralWidget(central);
     central->installEventFilter(this);
-    setFixedSize(Twips::toPixels(9720), Twips::toPixels(6120) + menuBar()->sizeHint().height() + 28);
 
-    FileListe = named(new QListWidget(central), QStringLiteral("FileListe"));
+    Teiler = named(new QSplitter(Qt::Horizontal, central), QStringLiteral("Teiler"));
+    Teiler->setChildrenCollapsible(false);
+    FileListe = named(new QListWidget(Teiler), QStringLiteral("FileListe"));
     FileListe->setAccessibleName(QStringLiteral("Dateiliste"));
     FileListe->setAcceptDrops(true);
     FileListe->viewport()->setAcceptDrops(true);
     FileListe->viewport()->installEventFilter(this);
     FileListe->installEventFilter(this);
-    place(FileListe, 120, 120, 4200, 4920);
+    FileListe->setItemDelegate(new FileListDelegate(FileListe));
+    FileListe->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(FileListe, &QListWidget::itemSelectionChanged, this, &FMStart::FileListe_Click);
     connect(FileListe, &QListWidget::itemClicked, this, &FMStart::FileListe_Click);
+    connect(FileListe, &QListWidget::currentItemChanged, this, &FMStart::showSelectedFile);
+    connect(FileListe, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        preview::PreviewPane::openExternally(this, item->data(FileListDelegate::PathRole).toString());
+    });
+    Vorschau = new preview::PreviewPane(Teiler);
+    // The user decides how narrow it gets; its tool bar is then cut at the right.
+    Vorschau->setMinimumWidth(1);
+    Teiler->setStretchFactor(0, 1);
+    Teiler->setStretchFactor(1, 2);
+    Vorschau->hide();
+    connect(Teiler, &QSplitter::splitterMoved, this,
+            [this] { m_listTwips = static_cast<int>(Twips::fromPixels(FileListe->width())); });
 
     Dokument[0] =
         named(new QPushButton(QStringLiteral("Dokument hinzufügen"), central), QStringLiteral("Dokument(0)"));
     Dokument[1] =
         named(new QPushButton(QStringLiteral("Eingaben löschen"), central), QStringLiteral("Dokument(1)"));
-    place(Dokument[0], 120, 5160, 2040, 420);
-    place(Dokument[1], 2280, 5160, 2040, 420);
     for (int i = 0; i < 2; ++i)
         connect(Dokument[i], &QPushButton::clicked, this, [this, i] { Dokument_Click(i); });
 
     fr_KontoKreis = named(new QGroupBox(QStringLiteral(" Dokumentverknüpfung"), central),
                           QStringLiteral("fr_KontoKreis"));
-    place(fr_KontoKreis, 4440, 120, 5160, 4080);
     QWidget* frame = fr_KontoKreis;
 
     Label1 = named(new QLabel(QStringLiteral("Suchbegriff"), frame), QStringLiteral("Label1"));
@@ -190,7 +224,6 @@ void FMStart::buildControls()
     connect(b_BAU, &QPushButton::clicked, this, &FMStart::b_BAU_Click);
 
     fr_Passwort = named(new QGroupBox(QStringLiteral(" Passwort"), central), QStringLiteral("fr_Passwort"));
-    place(fr_Passwort, 4440, 4260, 5160, 780);
     txt_Passwort = named(new QLineEdit(fr_Passwort), QStringLiteral("txt_Passwort"));
     txt_Passwort->setEchoMode(QLineEdit::Password);
     txt_Passwort->setToolTip(QStringLiteral("Passwort für Archivzugriff auf das Dokument"));
@@ -200,8 +233,6 @@ void FMStart::buildControls()
     OKButton =
         named(new QPushButton(QStringLiteral("Übernehmen ins &Archiv"), central), QStringLiteral("OKButton"));
     Command1 = named(new QPushButton(QStringLiteral("B&eenden"), central), QStringLiteral("Command1"));
-    place(OKButton, 4440, 5160, 2760, 420);
-    place(Command1, 7320, 5160, 2280, 420);
     connect(Command1, &QPushButton::clicked, this, &QWidget::close);
     connect(OKButton, &QPushButton::clicked, this, &FMStart::OKButton_Click);
 
@@ -219,6 +250,102 @@ void FMStart::buildControls()
         txt_BAU,          b_BAU,       txt_Passwort,    OKButton,        Command1};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
+    layoutControls();
+}
+
+QSize FMStart::documentedSize() const
+{
+    return {Twips::toPixels(AreaWidth), Twips::toPixels(AreaHeight) + menuBar()->sizeHint().height() + 28};
+}
+
+void FMStart::layoutControls()
+{
+    // Everything keeps its documented place and size in twips; the extra width and height of a
+    // larger window go to the list and the preview, and the controls at the right and bottom
+    // move with the window's edges.
+    const QWidget* area = centralWidget();
+    const int dx = std::max(0, static_cast<int>(Twips::fromPixels(area->width())) - AreaWidth);
+    const int dy = std::max(0, static_cast<int>(Twips::fromPixels(area->height())) - AreaHeight);
+    const bool roomForPreview = dx >= PreviewMinWidth;
+    const bool previewWasShown = !Vorschau->isHidden();
+    place(Teiler, 120, 120, ListWidth + dx, 4920 + dy);
+    place(Dokument[0], 120, 5160 + dy, 2040, 420);
+    place(Dokument[1], 2280, 5160 + dy, 2040, 420);
+    place(fr_KontoKreis, 4440 + dx, 120, 5160, 4080);
+    place(fr_Passwort, 4440 + dx, 4260, 5160, 780);
+    place(OKButton, 4440 + dx, 5160 + dy, 2760, 420);
+    place(Command1, 7320 + dx, 5160 + dy, 2280, 420);
+    if (roomForPreview == previewWasShown)
+        return;
+    Vorschau->setVisible(roomForPreview);
+    if (roomForPreview) {
+        // The list as wide as the user left it, within what leaves the preview its room.
+        const int total = Teiler->width() - Teiler->handleWidth();
+        const int wanted = m_listTwips > 0
+                               ? Twips::toPixels(m_listTwips)
+                               : Twips::toPixels(ListWidth) + (total - Twips::toPixels(ListWidth)) / 5;
+        const int list =
+            std::clamp(wanted, Twips::toPixels(ListWidth), total - Twips::toPixels(PreviewMinWidth));
+        Teiler->setSizes({list, total - list});
+        showSelectedFile();
+    } else {
+        Vorschau->showFile(QString());
+        Teiler->setSizes({Teiler->width(), 0});
+    }
+}
+
+void FMStart::saveWindowState() const
+{
+    auto settings = windowSettings();
+    settings->setValue(QStringLiteral("Groesse"), size());
+    const int list =
+        Vorschau->isHidden() ? m_listTwips : static_cast<int>(Twips::fromPixels(FileListe->width()));
+    if (list > 0)
+        settings->setValue(QStringLiteral("Teiler"), list);
+}
+
+void FMStart::restoreWindowState()
+{
+    auto settings = windowSettings();
+    m_listTwips = settings->value(QStringLiteral("Teiler"), 0).toInt();
+    const QSize size = settings->value(QStringLiteral("Groesse")).toSize();
+    if (size.isValid())
+        resize(size.expandedTo(minimumSize()));
+}
+
+void FMStart::showSelectedFile()
+{
+    // The preview follows the entry the user is on, and only while it has room to show it.
+    const QListWidgetItem* item = FileListe->currentItem();
+    if (Vorschau->isHidden() || !item)
+        Vorschau->showFile(QString());
+    else if (const QString path = item->data(FileListDelegate::PathRole).toString(); path != Vorschau->file())
+        Vorschau->showFile(path);
+}
+
+void FMStart::setFileState(QListWidgetItem* item, int state, const QString& reason)
+{
+    const QString path = item->data(FileListDelegate::PathRole).toString();
+    const auto s = static_cast<FileListDelegate::State>(state);
+    item->setData(FileListDelegate::StateRole, state);
+    QString text = FileListDelegate::stateText(s);
+    if (s == FileListDelegate::NotHandedOver)
+        text += QStringLiteral(": ") + reason;
+    item->setToolTip(s == FileListDelegate::NotHandedOver ? path + QStringLiteral("\n") + text : path);
+    const auto [folder, name] = FileListDelegate::folderAndName(path);
+    item->setData(Qt::AccessibleTextRole, QStringLiteral("%1, %2, Ordner %3").arg(name, text, folder));
+}
+
+QString FMStart::stateText(int index) const
+{
+    const QListWidgetItem* item = FileListe->item(index);
+    if (!item)
+        return {};
+    const auto state = static_cast<FileListDelegate::State>(item->data(FileListDelegate::StateRole).toInt());
+    QString text = FileListDelegate::stateText(state);
+    if (state == FileListDelegate::NotHandedOver)
+        text += QStringLiteral(": ") + item->data(FileListDelegate::ReasonRole).toString();
+    return text;
 }
 
 void FMStart::buildMenus()
@@ -318,6 +445,7 @@ void FMStart::Dokument_Click(int index)
         WriteLog(QStringLiteral("Dokument_Click"), QStringLiteral("Bilder Löschen"), QString());
         FileListe->clear();
         m_auswahlIndex = -1;
+        showSelectedFile();
     }
 }
 
@@ -374,6 +502,7 @@ void FMStart::appendFiles(const QStringList& paths)
         }
         auto* item = new QListWidgetItem(path, FileListe);
         item->setData(Qt::UserRole, path);
+        setFileState(item, FileListDelegate::Waiting);
     }
 }
 
@@ -431,6 +560,7 @@ void FMStart::o_KontoKreis_Click(int index)
 
 void FMStart::closeEvent(QCloseEvent* event)
 {
+    saveWindowState();
     event->accept();
     if (session().ProgramEnded)
         return;
@@ -446,6 +576,8 @@ bool FMStart::eventFilter(QObject* watched, QEvent* event)
         MatchListeLaden();
     } else if (watched == cmb_LinkBelArt && event->type() == QEvent::FocusOut) {
         cmb_LinkBelArt_LostFocus();
+    } else if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        layoutControls();
     } else if ((watched == txt_KKRNr || watched == txt_BAU) && event->type() == QEvent::KeyRelease) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (!key->isAutoRepeat()) {
@@ -545,7 +677,14 @@ void FMStart::OKButton_Click()
                                              : QString());
         m_progress->setRange(0, std::max(total, 1));
         m_progress->setValue(done);
+        // The list shows which file is on its way; the others wait for the outcome of the run.
+        if (QListWidgetItem* before = FileListe->item(done - 1))
+            setFileState(before, FileListDelegate::Waiting);
+        if (QListWidgetItem* now = FileListe->item(done))
+            setFileState(now, FileListDelegate::Running);
     });
+    for (int i = 0; i < FileListe->count(); ++i)
+        setFileState(FileListe->item(i), FileListDelegate::Waiting);
     setRunning(false);
     if (session().ProgramEnded)
         return;
@@ -573,11 +712,11 @@ void FMStart::OKButton_Click()
         } else {
             item->setText(QStringLiteral("%1   \u2013 nicht übergeben: %2").arg(path, it->reason));
             item->setData(Qt::UserRole + 1, it->reason);
-            item->setForeground(QColor(170, 0, 0));
-            item->setToolTip(QStringLiteral("Nicht übergeben: %1").arg(it->reason));
+            setFileState(item, FileListDelegate::NotHandedOver, it->reason);
         }
     }
     m_auswahlIndex = -1;
+    showSelectedFile();
     txt_Passwort->clear();
     ScreenPointer::set(ScreenPointer::Default);
 }

@@ -12,6 +12,11 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
+class QListWidgetItem;
+namespace preview {
+class PreviewPane;
+}
 
 // The program's main window: the document file list, the document link entry and the
 // hand-over.
@@ -53,6 +58,15 @@ public:
     QString datumText() const;
     // Why the entry at index was not handed over; empty for entries not tried yet.
     QString failureReason(int index) const;
+    // The state the list shows for the entry at index ("wartet", "wird übergeben …", ...).
+    QString stateText(int index) const;
+
+    // The documented geometry, in pixels: the window's first and smallest size.
+    QSize documentedSize() const;
+    // Window size and splitter position, per user, in the settings store's section of their own.
+    void saveWindowState() const;
+    void restoreWindowState();
+    static QString windowSection() { return QStringLiteral("Hauptfenster"); }
 
     QString KontoKreisCode() const { return m_kontoKreisCode; }
     int AuswahlIndex() const { return m_auswahlIndex; }
@@ -64,6 +78,8 @@ public:
 
     // Controls, named as documented.
     QListWidget* FileListe = nullptr;
+    QSplitter* Teiler = nullptr;
+    preview::PreviewPane* Vorschau = nullptr;
     QPushButton* Dokument[2] = {};
     QPushButton* OKButton = nullptr;
     QPushButton* Command1 = nullptr;
@@ -100,6 +116,9 @@ private:
     void buildControls();
     void buildMenus();
     void appendFiles(const QStringList& paths);
+    void layoutControls();
+    void showSelectedFile();
+    void setFileState(QListWidgetItem* item, int state, const QString& reason = QString());
 
     void setRunning(bool running);
 
@@ -108,4 +127,5 @@ private:
     QLabel* m_progressText = nullptr;
     class QProgressBar* m_progress = nullptr;
     int m_auswahlIndex = -1;
+    int m_listTwips = 0; // the list's width beside the preview, as the user left it
 };

@@ -9,13 +9,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QListWidget>
 #include <QTimer>
 
 namespace {
 
 // For a reviewer on a machine without a screen (scripts/demo): add the demo scans through the
-// file dialog's seam, open the log, save both windows as pictures in the folder VELMOR_SCREENSHOTS
-// names, and end the program.
+// file dialog's seam, show the demo invoice in the preview, open the log, save both windows as
+// pictures in the folder VELMOR_SCREENSHOTS names, and end the program.
 void saveScreenshots(FMStart& window, const QString& folder)
 {
     QDir().mkpath(folder);
@@ -30,7 +31,13 @@ void saveScreenshots(FMStart& window, const QString& folder)
     window.Dokument_Click(0);
     FileDialog::setScripted(false);
     window.cmb_LinkBelArt->setCurrentText(QStringLiteral("RE Rechnung"));
-    QTimer::singleShot(500, &window, [&window, folder] {
+    // Large enough for the preview, on the demo invoice.
+    window.resize(1280, 800);
+    const QList<QListWidgetItem*> invoice =
+        window.FileListe->findItems(QStringLiteral("Rechnung 200001.pdf"), Qt::MatchEndsWith);
+    if (!invoice.isEmpty())
+        window.FileListe->setCurrentItem(invoice.first());
+    QTimer::singleShot(2500, &window, [&window, folder] {
         window.grab().save(QDir(folder).filePath(QStringLiteral("FMStart.png")));
         frmProgrammverlauf& log = frmProgrammverlauf::instance();
         log.show();

@@ -1,5 +1,7 @@
 #include "DemoData.h"
 
+#include "DemoScans.h"
+
 #include "ErpText.h"
 #include "ServerErrors.h"
 #include "Storage.h"
@@ -465,8 +467,8 @@ DemoReport createDemoDatabase(const QString& path, DemoSize size, quint32 seed)
 
     // Sample scans to hand over.
     const QDir scans(report.scansDir);
-    writeFile(scans.filePath(QStringLiteral("Lieferschein 4711-001.pdf")), samplePdf(QStringLiteral("Lieferschein 4711-001")));
-    writeFile(scans.filePath(QStringLiteral("Rechnung 200001.pdf")), samplePdf(QStringLiteral("Rechnung 200001")));
+    writeFile(scans.filePath(QStringLiteral("Rechnung 200001.pdf")), demoInvoicePdf());
+    writeFile(scans.filePath(QStringLiteral("Lieferschein 4711-001.tif")), demoDeliveryNoteTiff(seed));
     writeFile(scans.filePath(QStringLiteral("Angebot Schr\u00f6der.pdf")), samplePdf(QStringLiteral("Angebot Schroeder")));
     writeFile(scans.filePath(QStringLiteral("Scan_2026-12-01_0815.tif")), sampleTiff(420, 594, seed));
     writeFile(scans.filePath(QStringLiteral("Aufma\u00df Baustelle.tif")), sampleTiff(420, 594, seed + 1));

@@ -1,11 +1,14 @@
 #include "SystemServices.h"
 
+#include <QDesktopServices>
 #include <QProcess>
 #include <QSettings>
+#include <QUrl>
 
 namespace {
 SystemServices::RegistryReader registryReader;
 SystemServices::ProgramStarter programStarter;
+SystemServices::DocumentOpener documentOpener;
 } // namespace
 
 std::optional<QString> SystemServices::readMachineRegistryValue(const QString& key, const QString& valueName)
@@ -31,6 +34,13 @@ bool SystemServices::startProgram(const QString& path)
     return QProcess::startDetached(path, {});
 }
 
+bool SystemServices::openDocument(const QString& path)
+{
+    if (documentOpener)
+        return documentOpener(path);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
 void SystemServices::setRegistryReader(RegistryReader reader)
 {
     registryReader = std::move(reader);
@@ -39,4 +49,9 @@ void SystemServices::setRegistryReader(RegistryReader reader)
 void SystemServices::setProgramStarter(ProgramStarter starter)
 {
     programStarter = std::move(starter);
+}
+
+void SystemServices::setDocumentOpener(DocumentOpener opener)
+{
+    documentOpener = std::move(opener);
 }

@@ -370,8 +370,15 @@ private slots:
         addFiles(w, {first, vanished, unregistered, last});
         QFile::remove(vanished);
         bool lockedDuringRun = false;
+        int runningShown = 0;
         m_packer.hook = [&](int call) {
             lockedDuringRun = !w.FileListe->isEnabled() && !w.Dokument[1]->isEnabled();
+            // The list shows one file on its way, the others waiting.
+            QStringList states;
+            for (int i = 0; i < w.FileListe->count(); ++i)
+                states << w.stateText(i);
+            runningShown += states.count(QStringLiteral("wird übergeben …")) == 1 &&
+                            states.count(QStringLiteral("wartet")) == states.size() - 1;
             // A second click during the run does nothing.
             w.OKButton_Click();
             if (call == 3)
@@ -408,6 +415,10 @@ private slots:
         QCOMPARE(w.failureReason(0), QStringLiteral("Datei nicht lesbar"));
         QCOMPARE(w.failureReason(1), QStringLiteral("Registrierung fehlgeschlagen"));
         QVERIFY(w.FileListe->item(1)->text().contains("nicht übergeben"));
+        QCOMPARE(runningShown, 4);
+        QCOMPARE(w.stateText(1), QStringLiteral("nicht übergeben: Registrierung fehlgeschlagen"));
+        QCOMPARE(w.FileListe->item(1)->toolTip(),
+                 unregistered + QStringLiteral("\nnicht übergeben: Registrierung fehlgeschlagen"));
         QVERIFY(w.FileListe->isEnabled());
 
         // A retry hands over what failed before.

@@ -6,8 +6,10 @@
 #include "cache/LogModel.h"
 #include "cache/cacheapi.h"
 #include "common/TestSupport.h"
+#include "preview/PreviewPane.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MaskedDateEdit.h"
+#include "widgets/SystemServices.h"
 #include "widgets/Translations.h"
 #include "widgets/Twips.h"
 
@@ -22,6 +24,9 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSplitter>
 #include <QTableView>
 #include <QTest>
 #include <QWindow>
@@ -431,6 +436,123 @@ private slots:
             order << (focused ? focused->objectName() : QString());
         }
         QCOMPARE(order, (QStringList{"cmb_LinkBelArt", "txt_LinkBelNr", "SucheBelegnummer", "cmb_Datum"}));
+    }
+
+    void resizableWithPreview()
+    {
+        ScriptedBoxes boxes;
+        FMStart& w = startedWindow();
+        // The documented size is the first and the smallest; there the list keeps its width and
+        // the preview has no room.
+        QCOMPARE(w.minimumSize(), w.documentedSize());
+        QCOMPARE(w.size(), w.documentedSize());
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(widthInTwips(w.FileListe), 4200);
+        QVERIFY(w.Vorschau->isHidden());
+        const QPoint okAtStart = w.OKButton->pos();
+
+        const QDir scans(GetAppParameter("FXR", "DirScan", false, QVariant(), true).toString());
+        const QString invoice = scans.filePath("Rechnung 200001.pdf");
+        const QString note = scans.filePath("Lieferschein 4711-001.tif");
+        boxes.chooseFiles({invoice, note});
+        w.Dokument[0]->click();
+        w.FileListe->setCurrentRow(1);
+        QVERIFY(w.Vorschau->file().isEmpty());
+
+        // Larger: the list and the preview take the extra room, the link entry keeps its twips
+        // at the right edge, the buttons stay on the bottom row.
+        QSignalSpy shown(w.Vorschau, &preview::PreviewPane::pageShown);
+        w.resize(1300, 820);
+        QTRY_VERIFY(w.Vorschau->isVisible());
+        QCOMPARE(widthInTwips(w.fr_KontoKreis), 5160);
+        QCOMPARE(static_cast<int>(Twips::fromPixels(w.centralWidget()->width() - w.fr_KontoKreis->x())),
+                 5280);
+        QCOMPARE(w.fr_KontoKreis->y(), Twips::toPixels(120));
+        QVERIFY(w.FileListe->width() > Twips::toPixels(4200));
+        QVERIFY(w.Vorschau->width() > w.FileListe->width());
+        QCOMPARE(w.OKButton->y(), w.Dokument[0]->y());
+        QVERIFY(w.OKButton->y() > okAtStart.y());
+        QCOMPARE(w.FileListe->accessibleName(), QStringLiteral("Dateiliste"));
+
+        // The entry the user is on shows in the preview.
+        QVERIFY(shown.wait(10000));
+        QCOMPARE(w.Vorschau->file(), note);
+        QCOMPARE(w.Vorschau->lbl_Seite->text(), QStringLiteral("Seite 1 von 2"));
+        w.FileListe->setCurrentRow(0);
+        QVERIFY(shown.wait(10000));
+        QCOMPARE(w.Vorschau->file(), invoice);
+
+        // Each entry: name, grey folder, state; the full path in the tool tip.
+        QCOMPARE(w.stateText(0), QStringLiteral("wartet"));
+        QCOMPARE(w.FileListe->item(0)->toolTip(), invoice);
+        QCOMPARE(w.FileListe->item(0)->data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Rechnung 200001.pdf, wartet, Ordner ") + scans.path());
+        QVERIFY(w.FileListe->visualItemRect(w.FileListe->item(0)).height() >
+                w.fontMetrics().height() * 3 / 2);
+
+        // A double click opens the file in the system's viewer.
+        QStringList opened;
+        SystemServices::setDocumentOpener([&](const QString& path) {
+            opened << path;
+            return true;
+        });
+        const QPoint second = w.FileListe->visualItemRect(w.FileListe->item(1)).center();
+        QTest::mouseClick(w.FileListe->viewport(), Qt::LeftButton, {}, second);
+        QTest::mouseDClick(w.FileListe->viewport(), Qt::LeftButton, {}, second);
+        SystemServices::setDocumentOpener(nullptr);
+        QCOMPARE(opened, QStringList{note});
+
+        // Emptying the list empties the preview; back at the smallest size it goes.
+        w.Dokument[1]->click();
+        QVERIFY(w.Vorschau->file().isEmpty());
+        w.resize(w.documentedSize());
+        QTRY_VERIFY(w.Vorschau->isHidden());
+        QTRY_COMPARE(widthInTwips(w.FileListe), 4200);
+        QCOMPARE(w.OKButton->pos(), okAtStart);
+    }
+
+    void sizeAndSplitterRemembered()
+    {
+        int listWidth = 0;
+        {
+            ScriptedBoxes boxes;
+            FMStart& w = startedWindow();
+            w.resize(1200, 800);
+            QTRY_VERIFY(w.Vorschau->isVisible());
+            QTest::qWait(50);
+            w.Teiler->setSizes({420, w.Teiler->width() - w.Teiler->handleWidth() - 420});
+            QTest::qWait(50);
+            listWidth = w.FileListe->width();
+            QVERIFY2(qAbs(listWidth - 420) <= 2, qPrintable(QString::number(listWidth)));
+            w.close();
+            QCOMPARE(programExitCount(), 1);
+        }
+        m_window.reset();
+        QSettings store(QSettings::UserScope, "VELMOR", "Cache Login");
+        const QSize size = store.value("Hauptfenster/Groesse").toSize();
+        const int list = store.value("Hauptfenster/Teiler").toInt();
+        QCOMPARE(size, QSize(1200, 800));
+        QCOMPARE(list, static_cast<int>(Twips::fromPixels(listWidth)));
+        // Its own section, beside the login's.
+        QVERIFY(store.childGroups().contains("Hauptfenster"));
+
+        // The next start, after the program state was reset (which empties the store).
+        resetProgramState();
+        store.sync();
+        store.setValue("Hauptfenster/Groesse", size);
+        store.setValue("Hauptfenster/Teiler", list);
+        store.sync();
+        ScriptedBoxes boxes;
+        FMStart& w = startedWindow();
+        QCOMPARE(w.size(), QSize(1200, 800));
+        QTRY_VERIFY(w.Vorschau->isVisible());
+        QVERIFY(qAbs(w.FileListe->width() - listWidth) <= 1);
+
+        // A stored size below the documented one does not shrink the window under it.
+        store.setValue("Hauptfenster/Groesse", QSize(100, 100));
+        store.sync();
+        FMStart small;
+        QCOMPARE(small.size(), small.documentedSize());
     }
 
     void germanStandardButtons()
