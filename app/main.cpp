@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QListWidget>
+#include <QLocale>
 #include <QTimer>
 
 namespace {
@@ -56,6 +57,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("VELMOR Archiv-Übergabe"));
     QApplication::setApplicationVersion(QStringLiteral(VELMOR_VERSION));
     installGermanTranslations(app);
+    // Sizes, dates and times on screen in German forms on every system ("667 Byte", "09.12.2026").
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     // The lookup dialog's number buttons open the master-data searches.
     setLookupSearches({&SearchCustomer, &SearchSupplier, &SearchArticle});
 
