@@ -141,14 +141,15 @@ private:
                     send(socket, protocol::errorReply(0, reader.errorNumber(), reader.errorText()));
                     return;
                 }
+                // Only the work is busy: a peer that does not read its replies may make room.
                 m_state->busy.store(true);
                 const Session::Reply reply = session->handle(request);
+                m_state->busy.store(false);
                 request = QCborMap();
                 if (reader.lastFrameSize() >= TrimAfterFrame)
                     returnFreedMemory();
                 const bool sent = send(socket, reply.message);
                 m_state->lastActiveMs.store(nowMs());
-                m_state->busy.store(false);
                 if (!sent || reply.closeConnection)
                     return;
             }
