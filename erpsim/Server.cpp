@@ -71,13 +71,13 @@ protected:
             if (!socket.setSocketDescriptor(m_descriptor))
                 return;
             socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            // Whatever escapes ends this connection only: an exception leaving run() would end the server.
             try {
                 serve(socket);
             } catch (const std::exception& error) {
-                // Whatever escapes a request ends this connection only, never the server.
-                send(socket, protocol::errorReply(0, protocol::error::BadFrame,
-                                                  QStringLiteral("Interner Fehler, Verbindung beendet: %1")
-                                                      .arg(QString::fromLocal8Bit(error.what()))));
+                farewell(socket, QString::fromLocal8Bit(error.what()));
+            } catch (...) {
+                farewell(socket, QStringLiteral("unbekannte Ausnahme"));
             }
         }
         returnFreedMemory();
@@ -153,6 +153,16 @@ private:
                 if (!sent || reply.closeConnection)
                     return;
             }
+        }
+    }
+
+    static void farewell(QTcpSocket& socket, const QString& reason)
+    {
+        try {
+            send(socket,
+                 protocol::errorReply(0, protocol::error::BadFrame,
+                                      QStringLiteral("Interner Fehler, Verbindung beendet: %1").arg(reason)));
+        } catch (...) {
         }
     }
 

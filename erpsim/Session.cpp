@@ -154,6 +154,10 @@ Session::Reply Session::handle(const QCborMap& request)
                     id, ServerError::Internal,
                     QStringLiteral("Interner Fehler: %1").arg(QString::fromLocal8Bit(error.what()))),
                 false};
+    } catch (...) {
+        return {
+            cacheclient::protocol::errorReply(id, ServerError::Internal, QStringLiteral("Interner Fehler")),
+            false};
     }
 }
 

@@ -19,19 +19,26 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral("Demo-ERP-Server für das Archiv-Übergabeprogramm"));
     parser.addHelpOption();
     const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite-Datenbank, die bedient wird."), QStringLiteral("FILE"));
-    const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Adresse (Standard 127.0.0.1)."), QStringLiteral("ADDR"),
-                                    QStringLiteral("127.0.0.1"));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Adresse (Standard 127.0.0.1). Der Demo-Server hat keine Zugriffskontrolle: andere "
+                       "Adressen nur für Tests und Vorführungen."),
+        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port (Standard 1972, 0 = frei wählen)."), QStringLiteral("N"),
                                   QStringLiteral("1972"));
-    const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Jede Anfrage als JSON-Zeile in FILE schreiben."),
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Jede Anfrage als JSON-Zeile in FILE schreiben (nur für "
+                                                  "den Eigentümer lesbar, Passwörter als ***)."),
                                    QStringLiteral("FILE"));
     const QCommandLineOption initDemo(QStringLiteral("init-demo"), QStringLiteral("Demo-Datenbank FILE anlegen und beenden."),
                                       QStringLiteral("FILE"));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Umfang der Demo-Daten: small oder large."),
                                   QStringLiteral("SIZE"), QStringLiteral("small"));
-    const QCommandLineOption frameTimeout(QStringLiteral("frame-timeout"),
-                                          QStringLiteral("Millisekunden, die eine angefangene Anfrage auf ihren Rest warten darf."),
-                                          QStringLiteral("MS"), QStringLiteral("10000"));
+    const QCommandLineOption frameTimeout(
+        QStringLiteral("frame-timeout"),
+        QStringLiteral(
+            "Millisekunden, die eine angefangene Anfrage auf ihren Rest warten darf (Standard 10000)."),
+        QStringLiteral("MS"), QStringLiteral("10000"));
     const QCommandLineOption maxConnections(
         QStringLiteral("max-connections"),
         QStringLiteral(

@@ -22,7 +22,12 @@ namespace key = protocol::key;
 
 namespace {
 
+// Under AddressSanitizer freed memory waits in a quarantine of up to 256 MB before reuse.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 RssLimitKb = 768 * 1024;
+#else
 constexpr qint64 RssLimitKb = 256 * 1024;
+#endif
 
 qint64 residentKb(qint64 pid)
 {
@@ -250,7 +255,8 @@ private slots:
     void idleConnectionsLockNobodyOut()
     {
         Daemon strict;
-        QVERIFY(strict.start(m_dir.filePath("erp.db"), {"--max-connections", "8"}));
+        // A long hello time: the newcomer gets in only because the idlest makes room.
+        QVERIFY(strict.start(m_dir.filePath("erp.db"), {"--max-connections", "8", "--hello-timeout", "30"}));
         for (const QByteArray& first : {QByteArray(), hello()}) {
             std::vector<std::unique_ptr<QTcpSocket>> idle;
             for (int i = 0; i < 10; ++i) {
@@ -263,7 +269,7 @@ private slots:
             auto newcomer = connectTo(strict);
             QVERIFY(newcomer);
             QCOMPARE(xecute(*newcomer, "W 7"), QStringLiteral("7"));
-            QVERIFY(clock.elapsed() < 3000);
+            QVERIFY(clock.elapsed() < 10000);
             QCOMPARE(closedWith(*idle.front(), 1000), int(protocol::error::Timeout));
             QCOMPARE(closedWith(*idle.back(), 300), -1);
         }
