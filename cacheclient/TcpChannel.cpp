@@ -26,7 +26,7 @@ bool TcpChannel::open(const ConnectTarget& target)
 {
     close();
     m_socket = new QTcpSocket(this);
-    m_reader = protocol::FrameReader(protocol::MaxReplyFrame);
+    m_reader = protocol::FrameReader(protocol::ReplyLimits);
     m_replies.clear();
     m_discard.clear();
     m_failure.clear();
