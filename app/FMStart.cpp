@@ -635,7 +635,7 @@ void FMStart::setRunning(bool running)
 
 void FMStart::OKButton_Click()
 {
-    if (m_running)
+    if (m_running || !RequireLogin())
         return;
     ScreenPointer::set(ScreenPointer::Hourglass);
     if (!cmb_LinkBelArt->currentText().isEmpty() &&
@@ -723,7 +723,7 @@ void FMStart::OKButton_Click()
 
 void FMStart::SucheBelegnummer_Click()
 {
-    if (cmb_LinkBelArt->currentText().isEmpty())
+    if (cmb_LinkBelArt->currentText().isEmpty() || !RequireLogin())
         return;
     const QString code = DocumentSearch::typeCode(cmb_LinkBelArt->currentText());
     const QString account = DocumentSearch::accountArgument(txt_KKRNr->text());
@@ -748,12 +748,16 @@ void FMStart::SucheBelegnummer_Click()
 
 void FMStart::b_KKRSuche_Click()
 {
+    if (!RequireLogin())
+        return;
     // The option buttons decide, not KontoKreisCode, which a background click may have reset.
     txt_KKRNr->setText(o_KontoKreis[0]->isChecked() ? SearchCustomer() : SearchSupplier());
 }
 
 void FMStart::b_BAU_Click()
 {
+    if (!RequireLogin())
+        return;
     DBBegin();
     if (session().ProgramEnded)
         return;

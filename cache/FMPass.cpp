@@ -90,13 +90,14 @@ bool FMPass::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void FMPass::Sichern()
+void FMPass::Sichern(bool keepName)
 {
     FMServer& server = FMServer::instance();
     auto settings = openLoginSettings();
     settings->setValue(QStringLiteral("Firma"), server.BFIRMA->text());
     settings->setValue(QStringLiteral("Filiale"), server.BFIL->text());
-    settings->setValue(QStringLiteral("Name"), BUSER->text());
+    if (!keepName)
+        settings->setValue(QStringLiteral("Name"), BUSER->text());
     settings->setValue(QStringLiteral("Server"), server.BSERVERIP->text());
     settings->setValue(QStringLiteral("Port"), server.BPORT->text());
     settings->setValue(QStringLiteral("Namespace"), server.BNAMESPACE->text());

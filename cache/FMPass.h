@@ -15,8 +15,9 @@ class FMPass : public QDialog
 public:
     static FMPass& instance();
 
-    // Writes the connection settings from the two dialogs; the password is never stored.
-    void Sichern();
+    // Writes the connection settings from the two dialogs; the password is never stored. The
+    // server dialog saves its own fields only and keeps the stored user.
+    void Sichern(bool keepName = false);
 
     // The main window, once it exists: a new login from it renews its caption.
     void setMainWindow(QWidget* window, std::function<void()> renewCaption);
