@@ -3,6 +3,7 @@
 #include "FMServer.h"
 #include "LoginSettings.h"
 #include "cacheapi.h"
+#include "widgets/PasswordEcho.h"
 #include "widgets/ScreenPointer.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,7 @@ FMPass::FMPass()
     BUSER->setObjectName(QStringLiteral("BUSER"));
     BPASSWORT = new QLineEdit(this);
     BPASSWORT->setObjectName(QStringLiteral("BPASSWORT"));
-    BPASSWORT->setEchoMode(QLineEdit::Password);
+    ShowPasswordAsStars(BPASSWORT);
     auto* userLabel = new QLabel(QStringLiteral("User(WWS Personalcode):"), this);
     userLabel->setBuddy(BUSER);
     auto* passwordLabel = new QLabel(QStringLiteral("Passwort:"), this);
@@ -63,6 +64,13 @@ FMPass::FMPass()
         EndProgram();
     });
     connect(BUServer, &QPushButton::clicked, this, [] { FMServer::instance().exec(); });
+}
+
+void FMPass::reject()
+{
+    // Closed without "Anmelden", the login goes on without what was typed as password.
+    BPASSWORT->clear();
+    QDialog::reject();
 }
 
 void FMPass::setMainWindow(QWidget* window, std::function<void()> renewCaption)

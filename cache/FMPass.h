@@ -28,6 +28,9 @@ public:
     QPushButton* BUAusst;
     QPushButton* BUServer;
 
+    // The close box (and Escape): the password box is emptied.
+    void reject() override;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     bool event(QEvent* event) override;

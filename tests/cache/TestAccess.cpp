@@ -417,6 +417,21 @@ private slots:
         QCOMPARE(openLoginSettings()->value("Port").toString(), QStringLiteral("1972"));
     }
 
+    void closeBoxLogsInWithoutThePassword()
+    {
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        openLoginSettings()->setValue("Name", "17");
+        whenShown("FMPass", [](QWidget* w) {
+            static_cast<FMPass*>(w)->BPASSWORT->setText("demo");
+            w->close();
+        });
+        session().LoginDialogForced = true;
+        QVERIFY(!CacheLogin());
+        QCOMPARE(boxes.lastText(), QStringLiteral("Passwort Falsch oder Benutzer nicht Aktiv."));
+        QVERIFY(FMPass::instance().BPASSWORT->text().isEmpty());
+    }
+
     void wrongPasswordSelectsThePasswordText()
     {
         ScriptedBoxes boxes;
