@@ -8,8 +8,10 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <cstdlib>
 
@@ -190,6 +192,77 @@ void ReadLoginSettings()
 
 namespace {
 
+// "Verbindung zu … wird hergestellt": shown when a connect try has run for ShowDelayMs, so a
+// quick connect shows nothing and a slow one is never a silent wait.
+class ConnectStatus
+{
+public:
+    static constexpr int ShowDelayMs = 300;
+
+    void beginTry(int attempt)
+    {
+        const SessionContext& s = session();
+        m_text = QStringLiteral("Verbindung zu %1:%2 wird hergestellt \u2026 Versuch %3 von %4")
+                     .arg(s.Server, s.Port)
+                     .arg(attempt)
+                     .arg(ConnectTriesPerRound);
+        if (!s.Interactive)
+            return;
+        if (m_window && m_window->isVisible())
+            m_label->setText(m_text);
+        else
+            timer().start(ShowDelayMs);
+    }
+
+    // Before a message box or dialog, and when the connect is over.
+    void hide()
+    {
+        timer().stop();
+        if (m_window)
+            m_window->hide();
+    }
+
+private:
+    ClockTimer& timer()
+    {
+        if (!m_timer || m_clock != &Clock::instance()) {
+            m_clock = &Clock::instance();
+            m_timer = m_clock->createTimer([this] { show(); });
+        }
+        return *m_timer;
+    }
+
+    void show()
+    {
+        if (!m_window) {
+            m_window = new QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+            m_window->setObjectName(QStringLiteral("Verbindungsaufbau"));
+            m_window->setWindowTitle(QStringLiteral("Anmeldung an Caché"));
+            // Message boxes take the active window as their owner; this one must not be it.
+            m_window->setAttribute(Qt::WA_ShowWithoutActivating);
+            m_label = new QLabel(m_window);
+            m_label->setMargin(12);
+            auto* layout = new QVBoxLayout(m_window);
+            layout->addWidget(m_label);
+        }
+        m_label->setText(m_text);
+        m_window->show();
+        m_window->raise();
+    }
+
+    QString m_text;
+    Clock* m_clock = nullptr;
+    std::unique_ptr<ClockTimer> m_timer;
+    QPointer<QWidget> m_window;
+    QLabel* m_label = nullptr;
+};
+
+ConnectStatus& connectStatus()
+{
+    static ConnectStatus status;
+    return status;
+}
+
 // Tells the server for whom the new connection works. False, reported once, when it refuses.
 bool setUpSession()
 {
@@ -232,7 +305,9 @@ bool CacheConnect()
 
     int failedTries = 0;
     bool serverDialogShown = false;
+    ConnectStatus& status = connectStatus();
     for (;;) {
+        status.beginTry(failedTries + 1);
         s.Factory = cacheclient::createFactory();
         QString connectString = s.ConnectString;
         bool connected = false;
@@ -242,11 +317,13 @@ bool CacheConnect()
         } catch (const cacheclient::CacheError&) {
         }
         if (connected) {
+            status.hide();
             s.SessionSetupFailed = false;
             return setUpSession();
         }
 
         if (++failedTries == ConnectTriesPerRound) {
+            status.hide();
             QWidget* parent = QApplication::activeWindow();
             if (!serverDialogShown) {
                 MessageBox::show(parent, QMessageBox::Warning, QStringLiteral("Anmeldung an Caché"),
@@ -276,8 +353,10 @@ bool CacheConnect()
         }
         QCoreApplication::processEvents();
         Pause(ConnectPauseHundredths);
-        if (s.ProgramEnded)
+        if (s.ProgramEnded) {
+            status.hide();
             return false;
+        }
     }
 }
 

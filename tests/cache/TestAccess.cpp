@@ -12,10 +12,12 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using cacheclient::CacheError;
 
@@ -471,6 +473,53 @@ private slots:
         QCOMPARE(m_clock.waitedMs() - before, 40000);
         QCOMPARE(programExitCount(), 1);
         QVERIFY(session().UserName.isEmpty());
+    }
+
+    // While the tries run a small window says what is going on, from half a second after a try
+    // starts; a quick connect shows nothing, and the boxes and the server dialog stand alone.
+    void connectTriesAreShown()
+    {
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok).answer(QMessageBox::Ok);
+        demoServer().setReachable(false);
+        auto statusText = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "Verbindungsaufbau" && w->isVisible())
+                    return w->findChild<QLabel*>()->text();
+            return QStringLiteral("-");
+        };
+        QStringList seen;
+        bool eventRan = false;
+        std::vector<std::unique_ptr<ClockTimer>> probes;
+        for (int at : {299, 500, 10500, 19999, 20500}) {
+            probes.push_back(m_clock.createTimer([&, at] {
+                seen << statusText();
+                if (at == 500)
+                    QTimer::singleShot(0, [&eventRan] { eventRan = true; });
+                if (at == 10500)
+                    seen << (eventRan ? "events ran" : "events stood still");
+            }));
+            probes.back()->start(at);
+        }
+        whenShown("FMServer", [&](QWidget* w) {
+            seen << statusText();
+            static_cast<FMServer*>(w)->BUZurueck->click();
+        });
+        session().CommandLine = QStringLiteral("1 0 17 demo");
+        QVERIFY(!CacheLogin());
+        seen << statusText();
+        const QString text =
+            QStringLiteral("Verbindung zu 127.0.0.1:1972 wird hergestellt \u2026 Versuch %1 von 3");
+        QCOMPARE(seen, (QStringList{"-", text.arg(1), text.arg(2), "events ran", text.arg(2), "-",
+                                    text.arg(1), "-"}));
+        QCOMPARE(boxes.shown().size(), 2);
+
+        // A connect that succeeds at once shows nothing.
+        resetProgramState();
+        ScriptedBoxes quiet;
+        QVERIFY(loginAsDemoUser());
+        m_clock.advance(1000);
+        QCOMPARE(statusText(), QStringLiteral("-"));
     }
 
     void serverBackOnSecondTry()
