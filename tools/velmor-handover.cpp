@@ -1,5 +1,6 @@
 // velmor-handover: hands files over to the ERP archive from a script or a scanner's hot folder,
 // with the same rules as the program's "Übernehmen ins Archiv".
+#include "HotFolder.h"
 #include "app/Handover.h"
 #include "cache/LogModel.h"
 #include "cache/cacheapi.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
@@ -36,6 +38,46 @@ int refuse(const QString& reason)
     return 2;
 }
 
+int watchFolder(const QString& folder, const QString& settleText, bool deleteSources, const HandoverInput& input)
+{
+    bool ok = false;
+    const double settle = settleText.toDouble(&ok);
+    if (!ok || settle < 0 || settle > 3600)
+        return refuse(QStringLiteral("--settle erwartet Sekunden von 0 bis 3600, nicht \u201e%1\u201c").arg(settleText));
+    HotFolder::Options options;
+    options.folder = folder;
+    options.settleMs = qRound64(settle * 1000);
+    options.deleteSources = deleteSources;
+    options.input = input;
+    HotFolder hotFolder(options);
+    if (const QString problem = hotFolder.prepare(); !problem.isEmpty())
+        return refuse(problem);
+    QObject::connect(&hotFolder, &HotFolder::result, [](const QString& line) { print(line); });
+    QObject::connect(&hotFolder, &HotFolder::status, [](const QString& line) {
+        std::fputs((line + u'\n').toUtf8().constData(), stderr);
+    });
+    hotFolder.stopOnSignals();
+    // The login would give up after a few tries; a hot folder waits for its server instead.
+    LoadConnectionSettings();
+    if (!hotFolder.waitForServerAtStart())
+        return 0;
+    if (!CacheLogin())
+        return refuse(QStringLiteral("Anmeldung fehlgeschlagen"));
+    // From here a server that goes away makes the file wait, it does not end the program.
+    setProgramExitHook([] {});
+    int exitCode = 0;
+    QEventLoop loop;
+    QObject::connect(&hotFolder, &HotFolder::finished, &loop, [&](int code) {
+        exitCode = code;
+        loop.quit();
+    });
+    hotFolder.start();
+    loop.exec();
+    CacheDisconnect();
+    session().Factory.reset();
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -54,6 +96,8 @@ int main(int argc, char** argv)
     input.account = QStringLiteral("0");
     bool deleteSources = false;
     bool customer = false, supplier = false;
+    QString watchDir;
+    QString settleText = QStringLiteral("5");
     QStringList files;
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
@@ -80,12 +124,18 @@ int main(int argc, char** argv)
             input.keyword = value();
         else if (arg == QLatin1String("--delete-sources"))
             deleteSources = true;
+        else if (arg == QLatin1String("--watch"))
+            watchDir = value();
+        else if (arg == QLatin1String("--settle"))
+            settleText = value();
         else if (arg == QLatin1String("--help") || arg.startsWith(QLatin1String("--")))
             return usage();
         else
             files << QFileInfo(arg).absoluteFilePath();
     }
-    if (login.isEmpty() || files.isEmpty() || (customer && supplier))
+    if (!watchDir.isEmpty() && !files.isEmpty())
+        return refuse(QStringLiteral("--watch nimmt keine Dateien: es übergibt, was im Ordner erscheint"));
+    if (login.isEmpty() || (files.isEmpty() && watchDir.isEmpty()) || (customer && supplier))
         return usage();
     if (!input.typeText.isEmpty() && (input.number.isEmpty() || input.number == QLatin1String(" ")))
         return refuse(QStringLiteral("Belegnummer fehlt: zu --type gehört --number"));
@@ -96,6 +146,8 @@ int main(int argc, char** argv)
     SessionContext& s = session();
     s.CommandLine = login;
     s.LoginDialogForced = true;
+    if (!watchDir.isEmpty())
+        return watchFolder(watchDir, settleText, deleteSources, input);
     if (!CacheLogin())
         return refuse(QStringLiteral("Anmeldung fehlgeschlagen"));
 
