@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QListWidget>
+#include <QLocale>
 #include <QTimer>
 
 namespace {
@@ -84,10 +85,22 @@ int main(int argc, char** argv)
         if (const auto exitCode = cli::handleInfoOnly(line, arguments))
             return *exitCode;
     }
+    // Qt's file dialog writes sizes and dates in the forms of the system locale, which Qt reads
+    // from the environment once: German forms on every system ("667 Bytes", "09.12.26"), without
+    // handing the setting on to programs started from here.
+    const bool hadLocale = qEnvironmentVariableIsSet("LC_ALL");
+    const QByteArray userLocale = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "de_DE.UTF-8");
     QApplication app(argc, argv);
+    (void)QLocale::system();
+    if (hadLocale)
+        qputenv("LC_ALL", userLocale);
+    else
+        qunsetenv("LC_ALL");
     QApplication::setApplicationName(QStringLiteral("VELMOR Archiv-Übergabe"));
     QApplication::setApplicationVersion(QStringLiteral(VELMOR_VERSION));
     installGermanTranslations(app);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     // The lookup dialog's number buttons open the master-data searches.
     setLookupSearches({&SearchCustomer, &SearchSupplier, &SearchArticle});
 

@@ -333,21 +333,19 @@ HotFolder::Result HotFolder::processFile(const QString& name)
 
     const QString okLine = QStringLiteral("OK %1 -> %2 %3").arg(path, outcome.archive, outcome.key);
     // What was packed is what the archive holds; a source that changed since is kept for a person.
-    if (!(stateOf(QFileInfo(path)) == settledState)) {
+    HandoverOutcome done = outcome;
+    const bool unchanged =
+        done.stamp.valid ? SourceStamp::of(path) == done.stamp : stateOf(QFileInfo(path)) == settledState;
+    if (!unchanged || (m_options.deleteSources && !Handover::deleteSource(done))) {
         emit result(okLine);
         fail(path,
              QStringLiteral("übergeben als %1 (Schlüssel %2), danach geändert: nicht entfernt, bitte prüfen")
                  .arg(outcome.archive, outcome.key));
         return Result::Done;
     }
-    if (m_options.deleteSources) {
-        WriteLog(QStringLiteral("OKButton_Click"), QStringLiteral("Ursprungs-File löschen"), path);
-        if (!QFile::remove(path))
-            m_decided.insert(name);
-        emit result(okLine);
-        return Result::Done;
-    }
     emit result(okLine);
+    if (m_options.deleteSources)
+        return Result::Done;
     if (moveInto(path, doneFolderName()).isEmpty()) {
         m_decided.insert(name);
         emit status(QStringLiteral(
@@ -394,14 +392,20 @@ HotFolder::Attempt HotFolder::defaultHandOver(const QString& path)
     if (attempt.outcome.archived)
         return attempt;
     const int number = s.LastErrorNumber;
-    if (s.ProgramEnded || number == cacheclient::ClientError::NotConnected) {
-        // The reconnect gave up before anything was sent.
-        s.ProgramEnded = false;
-        attempt.kind = Attempt::ServerAway;
-    } else if (number == cacheclient::ClientError::ConnectionLost ||
-               number == cacheclient::ClientError::Timeout || number == cacheclient::ClientError::BadReply) {
+    const bool linkTrouble = number == cacheclient::ClientError::NotConnected ||
+                             number == cacheclient::ClientError::ConnectionLost ||
+                             number == cacheclient::ClientError::Timeout ||
+                             number == cacheclient::ClientError::BadReply;
+    const bool registrationSent =
+        attempt.outcome.reason.startsWith(QLatin1String("Registrierung fehlgeschlagen")) &&
+        number != cacheclient::ClientError::NotConnected;
+    if (registrationSent && linkTrouble) {
         attempt.kind = Attempt::Unknown;
         attempt.outcome.reason = QStringLiteral("Fehler %1").arg(number);
+    } else if (s.ProgramEnded || linkTrouble) {
+        // Nothing was registered: the reconnect gave up, or the server went before the registration.
+        attempt.kind = Attempt::ServerAway;
     }
+    s.ProgramEnded = false;
     return attempt;
 }
