@@ -168,7 +168,7 @@ private slots:
         QTest::newRow("account") << QStringList{"--customer", "47a1"} << "Kontonummer";
         QTest::newRow("site") << QStringList{"--site", "-2"} << "Baustellenummer";
         QTest::newRow("type") << QStringList{"--type", "XY", "--number", "1"} << "Belegart";
-        QTest::newRow("unknown option") << QStringList{"--loeschen"} << "Aufruf";
+        QTest::newRow("unknown option") << QStringList{"--loeschen"} << "unbekannte Option \u201e--loeschen\u201c";
     }
 
     void refusesBadInput()
