@@ -18,6 +18,8 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <span>
@@ -97,6 +99,17 @@ bool concurrentRuns(const QString& base, double largest)
     const QString folder = QDir(base).filePath("zwei");
     QDir().mkpath(folder);
     erpsim::createDemoDatabase(QDir(folder).filePath("erp.db"));
+    {
+        // A colleague at the second workstation: keys are per user, so two users' runs need not
+        // wait for each other's seconds.
+        auto db = QSqlDatabase::addDatabase("QSQLITE", "kollege");
+        db.setDatabaseName(QDir(folder).filePath("erp.db"));
+        if (db.open())
+            QSqlQuery(db).exec(
+                "INSERT INTO pers_edv VALUES (1, '21', 'demo', 'J', 'Kollege', 117, 10, '221', '1')");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("kollege");
     QProcess daemon;
     daemon.start(binary("velmor-erpd"), {"--db", QDir(folder).filePath("erp.db"), "--port", "0"});
     QByteArray out;
@@ -109,7 +122,7 @@ bool concurrentRuns(const QString& base, double largest)
         std::fprintf(stderr, "velmor-erpd did not start\n");
         return false;
     }
-    const char* const users[2] = {"17", "20"};
+    const char* const users[2] = {"17", "21"};
     QProcess runs[2];
     QElapsedTimer clocks[2];
     double took[2] = {};
@@ -139,14 +152,20 @@ bool concurrentRuns(const QString& base, double largest)
     QSet<QString> keys, archives;
     int registered = 0;
     const QRegularExpression ok("^OK .+ -> (.+) (\\d+)$");
-    for (QProcess& run : runs)
+    for (QProcess& run : runs) {
+        int lines = 0;
         for (const QString& line :
              QString::fromUtf8(run.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
             if (const auto m = ok.match(line); m.hasMatch()) {
                 ++registered;
+                ++lines;
                 keys << m.captured(2);
                 archives << m.captured(1);
             }
+        if (lines < 10)
+            std::fprintf(stderr, "velmor-handover (exit %d): %s\n", run.exitCode(),
+                         run.readAllStandardError().left(400).constData());
+    }
     daemon.kill();
     daemon.waitForFinished(5000);
     const double limit = 9 * 1.1 + largest;
