@@ -123,17 +123,29 @@ bool concurrentRuns(const QString& base, double largest)
         return false;
     }
     const char* const users[2] = {"17", "21"};
+    auto environment = [&](const char* user) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VELMOR_LOGIN", QStringLiteral("1 0 %1 demo 127.0.0.1 %2").arg(user, port.captured(1)));
+        env.insert("XDG_RUNTIME_DIR", folder);
+        return env;
+    };
+    // What a process costs beyond the run itself (start, login, one small file, end): each run's
+    // limit is the in-process one plus this, measured here.
+    QProcess single;
+    single.setProcessEnvironment(environment(users[0]));
+    const QStringList tiny = makeFiles(QDir(folder).filePath("klein"), "klein", 1, 1000, false, "pdf");
+    QElapsedTimer startup;
+    startup.start();
+    single.start(binary("velmor-handover"), tiny);
+    single.waitForFinished(60000);
+    const double overhead = seconds(startup);
     QProcess runs[2];
     QElapsedTimer clocks[2];
     double took[2] = {};
     for (int r = 0; r < 2; ++r) {
         const QStringList files = makeFiles(QDir(folder).filePath(QStringLiteral("platz%1").arg(r)), "scan",
                                             10, 20LL << 20, false, "pdf");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VELMOR_LOGIN",
-                   QStringLiteral("1 0 %1 demo 127.0.0.1 %2").arg(users[r], port.captured(1)));
-        env.insert("XDG_RUNTIME_DIR", folder);
-        runs[r].setProcessEnvironment(env);
+        runs[r].setProcessEnvironment(environment(users[r]));
         runs[r].setProgram(binary("velmor-handover"));
         runs[r].setArguments(files);
     }
@@ -168,14 +180,15 @@ bool concurrentRuns(const QString& base, double largest)
     }
     daemon.kill();
     daemon.waitForFinished(5000);
-    const double limit = 9 * 1.1 + largest;
+    const double limit = 9 * 1.1 + largest + overhead;
     const bool met = took[0] <= limit && took[1] <= limit && registered == 20 && keys.size() == 20 &&
                      archives.size() == 20;
     std::printf("two hand-overs of 10 files of 20 MB at once on one transfer folder (processes): %.2f s and "
-                "%.2f s, each against its limit %.2f s (%.2fx, %.2fx); %d registered, %lld distinct keys, "
-                "%lld distinct archives: %s\n",
-                took[0], took[1], limit, took[0] / limit, took[1] / limit, registered, qlonglong(keys.size()),
-                qlonglong(archives.size()), met ? "met" : "NOT met");
+                "%.2f s, each against its limit 9 pauses + 10%% + largest packing + one process's start, "
+                "login and end (%.2f s) = %.2f s (%.2fx, %.2fx); %d registered, %lld distinct keys, %lld "
+                "distinct archives: %s\n",
+                took[0], took[1], overhead, limit, took[0] / limit, took[1] / limit, registered,
+                qlonglong(keys.size()), qlonglong(archives.size()), met ? "met" : "NOT met");
     return true;
 }
 
