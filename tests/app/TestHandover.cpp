@@ -25,7 +25,6 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
-#include <unistd.h>
 #include <zip.h>
 
 namespace {
@@ -432,17 +431,9 @@ private slots:
 
     void transferFolder()
     {
-        QCOMPARE(Handover::withSeparator("/srv/transfer"), QStringLiteral("/srv/transfer/"));
-        QCOMPARE(Handover::withSeparator("/srv/transfer/"), QStringLiteral("/srv/transfer/"));
-        QCOMPARE(Handover::withSeparator("C:\\transfer\\"), QStringLiteral("C:\\transfer\\"));
         QTemporaryDir dir;
         QCOMPARE(Handover::directoryProblem(dir.filePath("fehlt/")),
                  "Übergabeverzeichnis " + dir.filePath("fehlt/") + " gibt es nicht");
-        QVERIFY(QDir().mkpath(dir.filePath("gesperrt")));
-        QFile::setPermissions(dir.filePath("gesperrt"), QFile::ReadOwner | QFile::ExeOwner);
-        if (::geteuid() != 0)
-            QCOMPARE(Handover::directoryProblem(dir.filePath("gesperrt/")),
-                     "keine Schreibberechtigung für " + dir.filePath("gesperrt/"));
         QCOMPARE(Handover::directoryProblem(dir.path() + '/'), QString());
 
         // A source in the transfer folder, such as an archive already there, is refused.
