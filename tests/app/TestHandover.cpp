@@ -582,6 +582,7 @@ private slots:
         QVERIFY(w.FileListe->isEnabled());
 
         // A retry hands over what failed before, with the password.
+        m_packer.hook = nullptr;
         QVERIFY(writeFile(vanished, "2").size());
         boxes.answer(QMessageBox::No);
         w.OKButton->click();
