@@ -5,6 +5,7 @@
 #include "app/FMStart.h"
 #include "app/Handover.h"
 #include "app/ZipPacker.h"
+#include "cache/FMPass.h"
 #include "cache/LogModel.h"
 #include "cache/cacheapi.h"
 #include "common/TestSupport.h"
@@ -691,6 +692,11 @@ private slots:
         QVERIFY(!w.close());
         QCOMPARE(boxes.shown().last().title, QStringLiteral("Beenden"));
         QCOMPARE(boxes.shown().last().defaultButton, QMessageBox::No);
+        // So does "Abbruch" in the login dialog opened from the main window.
+        FMPass::instance().setMainWindow(&w, {}, [&w] { return w.mayEnd(); });
+        boxes.answer(QMessageBox::No);
+        FMPass::instance().BUAusst->click();
+        QCOMPARE(boxes.shown().last().title, QStringLiteral("Beenden"));
         QVERIFY(!session().ProgramEnded);
         QCOMPARE(w.FileListe->count(), 1);
     }
