@@ -55,6 +55,8 @@ public:
     void txt_BAU_KeyUp(int keyCode, int shift);
     static constexpr int KeyHome = 36;
     bool handoverRunning() const { return m_running; }
+    // Asks before the program ends with files listed; false while a hand-over runs.
+    bool mayEnd();
     // The text of the date field as the hand-over reads it ("  .  ." when empty).
     QString datumText() const;
     // Why the entry at index was not handed over; empty for entries not tried yet.
@@ -126,8 +128,6 @@ private:
     void setRunning(bool running);
     // Shows why nothing may end or log in now; true while a hand-over runs.
     bool refusedWhileRunning();
-    // Asks before the program ends with files listed; false while a hand-over runs.
-    bool mayEnd();
 
     QString m_kontoKreisCode = QStringLiteral("K");
     bool m_running = false;

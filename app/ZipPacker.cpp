@@ -130,23 +130,6 @@ bool isThere(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-// 0 when published; EEXIST when the name is taken. Never replaces anything: the archive system
-// may already be reading what another run published under that name.
-int publishNoReplace(const QString& staged, const QString& target)
-{
-    const QByteArray from = QFile::encodeName(staged);
-    const QByteArray to = QFile::encodeName(target);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-    // File systems without the flag (some network shares) still refuse a link to a taken name.
-    if (::link(from.constData(), to.constData()) != 0)
-        return errno;
-    ::unlink(from.constData());
-    return 0;
-}
-
 struct DosChar
 {
     char16_t unicode;
@@ -236,6 +219,21 @@ QByteArray ZipPacker::dosName(const QString& name)
         out += char(hit->code);
     }
     return out;
+}
+
+int ZipPacker::publishNoReplace(const QString& staged, const QString& target)
+{
+    const QByteArray from = QFile::encodeName(staged);
+    const QByteArray to = QFile::encodeName(target);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+    // File systems without the flag (some network shares) still refuse a link to a taken name.
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
 }
 
 bool TransferClaims::claim(const QString& folder, const QString& name)

@@ -64,6 +64,9 @@ public:
     // The entry name in the DOS code page when every character is one that CP437 and CP850 write
     // alike; an empty result otherwise (then the name is written as UTF-8 with its flag).
     static QByteArray dosName(const QString& name);
+    // Moves staged to target unless target exists: 0 when done, EEXIST when taken, another errno
+    // otherwise. Never replaces: the archive system may already read what another run published.
+    static int publishNoReplace(const QString& staged, const QString& target);
 };
 
 // The real packer on libzip: builds the archive in a hidden staging folder of the transfer

@@ -46,6 +46,8 @@ void saveScreenshots(FMStart& window, const QString& folder)
         log.show();
         QTimer::singleShot(500, &window, [&window, &log, folder] {
             log.grab().save(QDir(folder).filePath(QStringLiteral("frmProgrammverlauf.png")));
+            // The demo scans were listed only for the picture: no question before ending.
+            window.FileListe->clear();
             window.close();
         });
     });

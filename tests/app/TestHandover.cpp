@@ -27,7 +27,6 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
-#include <unistd.h>
 #include <zip.h>
 
 namespace {
@@ -434,17 +433,9 @@ private slots:
 
     void transferFolder()
     {
-        QCOMPARE(Handover::withSeparator("/srv/transfer"), QStringLiteral("/srv/transfer/"));
-        QCOMPARE(Handover::withSeparator("/srv/transfer/"), QStringLiteral("/srv/transfer/"));
-        QCOMPARE(Handover::withSeparator("C:\\transfer\\"), QStringLiteral("C:\\transfer\\"));
         QTemporaryDir dir;
         QCOMPARE(Handover::directoryProblem(dir.filePath("fehlt/")),
                  "Übergabeverzeichnis " + dir.filePath("fehlt/") + " gibt es nicht");
-        QVERIFY(QDir().mkpath(dir.filePath("gesperrt")));
-        QFile::setPermissions(dir.filePath("gesperrt"), QFile::ReadOwner | QFile::ExeOwner);
-        if (::geteuid() != 0)
-            QCOMPARE(Handover::directoryProblem(dir.filePath("gesperrt/")),
-                     "keine Schreibberechtigung für " + dir.filePath("gesperrt/"));
         QCOMPARE(Handover::directoryProblem(dir.path() + '/'), QString());
 
         // A source in the transfer folder, such as an archive already there, is refused.
@@ -593,6 +584,7 @@ private slots:
         QVERIFY(w.FileListe->isEnabled());
 
         // A retry hands over what failed before, with the password.
+        m_packer.hook = nullptr;
         QVERIFY(writeFile(vanished, "2").size());
         boxes.answer(QMessageBox::No);
         w.OKButton->click();
@@ -742,6 +734,11 @@ private slots:
         QVERIFY(!w.close());
         QCOMPARE(boxes.shown().last().title, QStringLiteral("Beenden"));
         QCOMPARE(boxes.shown().last().defaultButton, QMessageBox::No);
+        // So does "Abbruch" in the login dialog opened from the main window.
+        FMPass::instance().setMainWindow(&w, {}, [&w] { return w.mayEnd(); });
+        boxes.answer(QMessageBox::No);
+        FMPass::instance().BUAusst->click();
+        QCOMPARE(boxes.shown().last().title, QStringLiteral("Beenden"));
         QVERIFY(!session().ProgramEnded);
         QCOMPARE(w.FileListe->count(), 1);
     }

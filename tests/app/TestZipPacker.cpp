@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtConcurrent>
+#include <cerrno>
 #include <zip.h>
 
 namespace {
@@ -146,6 +147,21 @@ private slots:
         QVERIFY(published.open(QIODevice::ReadOnly));
         QCOMPARE(published.readAll(), bytes);
         QVERIFY(third.stamp == SourceStamp::of(other.filePath("doc.tif")));
+    }
+
+    void publishingNeverReplaces()
+    {
+        QTemporaryDir dir;
+        const QString staged = write(dir.filePath("staged.zip"), "NEU");
+        const QString target = write(dir.filePath("a.zip"), "VERÖFFENTLICHT");
+        QCOMPARE(ZipPacker::publishNoReplace(staged, target), EEXIST);
+        QFile published(target);
+        QVERIFY(published.open(QIODevice::ReadOnly));
+        QCOMPARE(published.readAll(), QByteArray("VERÖFFENTLICHT"));
+        QVERIFY(QFile::exists(staged));
+        QCOMPARE(ZipPacker::publishNoReplace(staged, dir.filePath("a (2).zip")), 0);
+        QVERIFY(!QFile::exists(staged));
+        QVERIFY(QFile::exists(dir.filePath("a (2).zip")));
     }
 
     void racingPackersNeverShareAnArchive()
