@@ -174,9 +174,7 @@ void FMStart::buildControls()
     cmb_LinkBelArt = named(new QComboBox(frame), QStringLiteral("cmb_LinkBelArt"));
     cmb_LinkBelArt->setEditable(true);
     cmb_LinkBelArt->setInsertPolicy(QComboBox::NoInsert);
-    cmb_LinkBelArt->addItems({QString(), QStringLiteral("AG Angebot"), QStringLiteral("AU Auftrag"),
-                              QStringLiteral("BE Bestellung"), QStringLiteral("ER Eingangsrechnung"),
-                              QStringLiteral("RE Rechnung")});
+    cmb_LinkBelArt->addItems(QStringList{QString()} + Handover::typeTexts());
     cmb_LinkBelArt->setCurrentIndex(0);
     Label2->setBuddy(cmb_LinkBelArt);
     place(Label2, 120, 960, 2400, 240);
@@ -336,10 +334,11 @@ void FMStart::setFileState(QListWidgetItem* item, int state, const QString& reas
     const QString path = item->data(FileListDelegate::PathRole).toString();
     const auto s = static_cast<FileListDelegate::State>(state);
     item->setData(FileListDelegate::StateRole, state);
+    item->setData(FileListDelegate::ReasonRole, reason);
     QString text = FileListDelegate::stateText(s);
-    if (s == FileListDelegate::NotHandedOver)
+    if (!reason.isEmpty())
         text += QStringLiteral(": ") + reason;
-    item->setToolTip(s == FileListDelegate::NotHandedOver ? path + QStringLiteral("\n") + text : path);
+    item->setToolTip(reason.isEmpty() ? path : path + QStringLiteral("\n") + text);
     const auto [folder, name] = FileListDelegate::folderAndName(path);
     item->setData(Qt::AccessibleTextRole, QStringLiteral("%1, %2, Ordner %3").arg(name, text, folder));
 }
@@ -351,8 +350,8 @@ QString FMStart::stateText(int index) const
         return {};
     const auto state = static_cast<FileListDelegate::State>(item->data(FileListDelegate::StateRole).toInt());
     QString text = FileListDelegate::stateText(state);
-    if (state == FileListDelegate::NotHandedOver)
-        text += QStringLiteral(": ") + item->data(FileListDelegate::ReasonRole).toString();
+    if (const QString reason = item->data(FileListDelegate::ReasonRole).toString(); !reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
     return text;
 }
 
@@ -368,7 +367,9 @@ void FMStart::buildMenus()
     Beenden = named(datei->addAction(QStringLiteral("&Beenden")), QStringLiteral("Beenden"));
     for (int i = 0; i < 2; ++i)
         connect(mDatei[i], &QAction::triggered, this, [this, i] { Dokument_Click(i); });
-    connect(mLogin, &QAction::triggered, this, [] {
+    connect(mLogin, &QAction::triggered, this, [this] {
+        if (refusedWhileRunning())
+            return;
         FMPass& login = FMPass::instance();
         login.show();
         login.raise();
@@ -427,7 +428,8 @@ bool FMStart::start()
         if (s.ProgramEnded)
             return false;
     }
-    FMPass::instance().setMainWindow(this, [this] { setStartCaption(); });
+    FMPass::instance().setMainWindow(
+        this, [this] { setStartCaption(); }, [this] { return mayEnd(); });
     setStartCaption();
     MatchListeLaden();
     return true;
@@ -574,8 +576,33 @@ void FMStart::o_KontoKreis_Click(int index)
     m_kontoKreisCode = customer ? QStringLiteral("K") : QStringLiteral("L");
 }
 
+bool FMStart::refusedWhileRunning()
+{
+    if (!m_running)
+        return false;
+    MessageBox::show(this, QMessageBox::Information, QStringLiteral("Archiv-Übergabe"),
+                     QStringLiteral("Die Übergabe läuft noch."));
+    return true;
+}
+
+bool FMStart::mayEnd()
+{
+    // Ending now would leave a published archive unregistered and lose the list.
+    if (refusedWhileRunning())
+        return false;
+    return FileListe->count() == 0 ||
+           MessageBox::show(
+               this, QMessageBox::Question, QStringLiteral("Beenden"),
+               QStringLiteral("Es stehen noch Dateien in der Liste.\r\nProgramm trotzdem beenden?"),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 void FMStart::closeEvent(QCloseEvent* event)
 {
+    if (!session().ProgramEnded && !mayEnd()) {
+        event->ignore();
+        return;
+    }
     saveWindowState();
     event->accept();
     if (session().ProgramEnded)
@@ -631,12 +658,17 @@ QString FMStart::datumText() const
 QString FMStart::failureReason(int index) const
 {
     const QListWidgetItem* item = FileListe->item(index);
-    return item ? item->data(Qt::UserRole + 1).toString() : QString();
+    return item ? item->data(FileListDelegate::ReasonRole).toString() : QString();
 }
 
 void FMStart::setRunning(bool running)
 {
     m_running = running;
+    // Neither a click nor a Space on a focused "Beenden" may end the run; disabling the button
+    // that has the focus would hand it on to "Beenden".
+    Command1->setFocusPolicy(running ? Qt::NoFocus : Qt::StrongFocus);
+    if (running && (focusWidget() == Command1 || focusWidget() == OKButton))
+        centralWidget()->setFocus();
     // The list must not change under the run: its events keep running during the pauses.
     FileListe->setEnabled(!running);
     for (QWidget* w : {static_cast<QWidget*>(Dokument[0]), static_cast<QWidget*>(Dokument[1]),
@@ -645,8 +677,11 @@ void FMStart::setRunning(bool running)
     for (QAction* a : {mDatei[0], mDatei[1], m_RechtsImage[0]})
         a->setEnabled(!running);
     m_progress->setVisible(running);
-    if (!running)
+    if (!running) {
         m_progressText->clear();
+        if (focusWidget() == centralWidget())
+            OKButton->setFocus();
+    }
 }
 
 void FMStart::OKButton_Click()
@@ -659,7 +694,7 @@ void FMStart::OKButton_Click()
         if (MessageBox::show(
                 this, QMessageBox::NoIcon, QStringLiteral("Belegnummer fehlt."),
                 QStringLiteral("Sie haben keine Belegnummer eingegeben!\r\nOhne Belegnummer weiter?"),
-                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
             ScreenPointer::set(ScreenPointer::Default);
             return;
         }
@@ -675,65 +710,83 @@ void FMStart::OKButton_Click()
     input.site = txt_BAU->text();
     input.password = txt_Passwort->text();
     const QString badField = Handover::fieldWithSeparator(input);
-    if (!badField.isEmpty()) {
+    const QString controlField = Handover::fieldWithControlCharacter(input);
+    if (!badField.isEmpty() || !controlField.isEmpty()) {
         MessageBox::show(
             this, QMessageBox::Warning, QStringLiteral("Übergabe nicht möglich"),
             QStringLiteral(
-                "Das Feld \u201e%1\u201c enthält das Zeichen \u201e|\u201c, das die Übergabe an das "
+                "Das Feld \u201e%1\u201c enthält %2, das die Übergabe an das "
                 "Archiv nicht verarbeiten kann.\r\nBitte entfernen Sie es und übergeben Sie dann erneut.")
-                .arg(badField));
+                .arg(badField.isEmpty() ? controlField : badField,
+                     badField.isEmpty() ? QStringLiteral("ein Steuerzeichen")
+                                        : QStringLiteral("das Zeichen \u201e|\u201c")));
         ScreenPointer::set(ScreenPointer::Default);
         return;
     }
 
     setRunning(true);
-    Handover handover;
-    const QList<HandoverOutcome> outcomes = handover.run(files(), input, [this](int done, int total) {
-        m_progressText->setText(done < total ? QStringLiteral("Datei %1 von %2").arg(done + 1).arg(total)
-                                             : QString());
-        m_progress->setRange(0, std::max(total, 1));
-        m_progress->setValue(done);
-        // The list shows which file is on its way; the others wait for the outcome of the run.
-        if (QListWidgetItem* before = FileListe->item(done - 1))
-            setFileState(before, FileListDelegate::Waiting);
-        if (QListWidgetItem* now = FileListe->item(done))
-            setFileState(now, FileListDelegate::Running);
-    });
     for (int i = 0; i < FileListe->count(); ++i)
         setFileState(FileListe->item(i), FileListDelegate::Waiting);
+    Handover handover;
+    Handover::Callbacks callbacks;
+    callbacks.started = [this](int index, int total) {
+        m_progressText->setText(QStringLiteral("Datei %1 von %2").arg(index + 1).arg(total));
+        m_progress->setRange(0, std::max(total, 1));
+        m_progress->setValue(index);
+        if (QListWidgetItem* now = FileListe->item(index))
+            setFileState(now, FileListDelegate::Running);
+    };
+    callbacks.done = [this](int index, HandoverOutcome& outcome) {
+        if (QListWidgetItem* item = FileListe->item(index))
+            setFileState(item,
+                         outcome.archived ? FileListDelegate::HandedOver : FileListDelegate::NotHandedOver,
+                         outcome.reason);
+    };
+    QList<HandoverOutcome> outcomes = handover.run(files(), input, callbacks);
     setRunning(false);
     if (session().ProgramEnded)
         return;
 
-    const bool remove = MessageBox::show(this, QMessageBox::NoIcon, QStringLiteral("Files löschen?"),
-                                         QStringLiteral("Sollen Die Ursprungsfiles gelöscht werden?"),
-                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    // Only what was packed and registered leaves the list, and only that may be deleted.
-    for (const HandoverOutcome& outcome : outcomes) {
-        if (outcome.archived && remove) {
-            WriteLog(QStringLiteral("OKButton_Click"), QStringLiteral("Ursprungs-File löschen"),
-                     outcome.path);
-            QFile::remove(outcome.path);
-        }
-    }
+    const bool anyArchived =
+        std::any_of(outcomes.begin(), outcomes.end(), [](const HandoverOutcome& o) { return o.archived; });
+    const bool remove =
+        anyArchived &&
+        MessageBox::show(this, QMessageBox::NoIcon, QStringLiteral("Files löschen?"),
+                         QStringLiteral("Sollen Die Ursprungsfiles gelöscht werden?"),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    // Only what was packed, registered and is unchanged since may be deleted.
+    QStringList kept;
+    for (HandoverOutcome& outcome : outcomes)
+        if (outcome.archived && remove && !Handover::deleteSource(outcome))
+            kept << outcome.path;
+    QStringList summary;
     for (int i = FileListe->count() - 1; i >= 0; --i) {
         QListWidgetItem* item = FileListe->item(i);
-        const QString path = item->data(Qt::UserRole).toString();
+        const QString path = item->data(FileListDelegate::PathRole).toString();
         const auto it = std::find_if(outcomes.begin(), outcomes.end(),
                                      [&](const HandoverOutcome& o) { return o.path == path; });
-        if (it == outcomes.end())
-            continue;
-        if (it->archived) {
+        if (it == outcomes.end()) {
+            setFileState(item, FileListDelegate::Waiting);
+        } else if (it->archived && !kept.contains(path)) {
             delete FileListe->takeItem(i);
+        } else if (it->archived) {
+            setFileState(item, FileListDelegate::HandedOver, it->reason);
+            summary.prepend(QStringLiteral("%1: übergeben, %2").arg(path, it->reason));
         } else {
             item->setText(QStringLiteral("%1   \u2013 nicht übergeben: %2").arg(path, it->reason));
-            item->setData(Qt::UserRole + 1, it->reason);
             setFileState(item, FileListDelegate::NotHandedOver, it->reason);
+            summary.prepend(QStringLiteral("%1: %2").arg(path, it->reason));
         }
     }
     m_auswahlIndex = -1;
     showSelectedFile();
-    txt_Passwort->clear();
+    // A retry of what stays listed needs the same password.
+    if (FileListe->count() == 0)
+        txt_Passwort->clear();
+    if (!summary.isEmpty())
+        MessageBox::show(this, QMessageBox::Warning, QStringLiteral("Nicht alle Dateien übergeben"),
+                         QStringLiteral("Diese Dateien bleiben in der Liste:\r\n") +
+                             summary.join(QStringLiteral("\r\n")));
     ScreenPointer::set(ScreenPointer::Default);
 }
 

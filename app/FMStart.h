@@ -124,6 +124,10 @@ private:
     void setFileState(QListWidgetItem* item, int state, const QString& reason = QString());
 
     void setRunning(bool running);
+    // Shows why nothing may end or log in now; true while a hand-over runs.
+    bool refusedWhileRunning();
+    // Asks before the program ends with files listed; false while a hand-over runs.
+    bool mayEnd();
 
     QString m_kontoKreisCode = QStringLiteral("K");
     bool m_running = false;

@@ -59,7 +59,9 @@ FMPass::FMPass()
     BUSER->installEventFilter(this);
     BPASSWORT->installEventFilter(this);
     connect(BUSpeich, &QPushButton::clicked, this, &FMPass::anmelden);
-    connect(BUAusst, &QPushButton::clicked, this, [] {
+    connect(BUAusst, &QPushButton::clicked, this, [this] {
+        if (m_mainWindow && m_mayEnd && !m_mayEnd())
+            return;
         session().UserName.clear();
         EndProgram();
     });
@@ -73,10 +75,11 @@ void FMPass::reject()
     QDialog::reject();
 }
 
-void FMPass::setMainWindow(QWidget* window, std::function<void()> renewCaption)
+void FMPass::setMainWindow(QWidget* window, std::function<void()> renewCaption, std::function<bool()> mayEnd)
 {
     m_mainWindow = window;
     m_renewCaption = std::move(renewCaption);
+    m_mayEnd = std::move(mayEnd);
 }
 
 bool FMPass::event(QEvent* event)

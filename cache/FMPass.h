@@ -19,8 +19,10 @@ public:
     // server dialog saves its own fields only and keeps the stored user.
     void Sichern(bool keepName = false);
 
-    // The main window, once it exists: a new login from it renews its caption.
-    void setMainWindow(QWidget* window, std::function<void()> renewCaption);
+    // The main window, once it exists: a new login from it renews its caption; "Abbruch" ends
+    // the program only when mayEnd (if given) agrees.
+    void setMainWindow(QWidget* window, std::function<void()> renewCaption,
+                       std::function<bool()> mayEnd = {});
 
     QLineEdit* BUSER;
     QLineEdit* BPASSWORT;
@@ -42,4 +44,5 @@ private:
     // Guarded: the main window may go before this dialog, which lives to the program's end.
     QPointer<QWidget> m_mainWindow;
     std::function<void()> m_renewCaption;
+    std::function<bool()> m_mayEnd;
 };

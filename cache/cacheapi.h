@@ -47,6 +47,9 @@ struct SessionContext
     bool ProgramEnded = false;
     // False in programs without windows: no dialog is opened to ask the user.
     bool Interactive = true;
+    // The number of the last error ReportCacheError reported: a hot folder tells a lost
+    // connection from a refusal by it.
+    int LastErrorNumber = 0;
 };
 
 SessionContext& session();

@@ -369,8 +369,10 @@ private slots:
         QCOMPARE(log.Verlauf->model()->rowCount(), rows + 3);
         QCOMPARE(log.Verlauf->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Parameter"));
 
-        // Closing the main window ends the program, log window open or not.
+        // Closing the main window ends the program, log window open or not (the listed file
+        // makes it ask first).
         QVERIFY(log.isVisible());
+        boxes.answer(QMessageBox::Yes);
         w.close();
         QCOMPARE(programExitCount(), 1);
         QTRY_VERIFY(!frmProgrammverlauf::exists());
