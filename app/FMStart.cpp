@@ -115,7 +115,8 @@ FMStart::~FMStart()
     // The login dialog lives on after this window; it must not reach back into a deleted one.
     FMPass& login = FMPass::instance();
     login.setMainWindow(nullptr, nullptr);
-    login.setParent(nullptr, login.windowFlags());
+    if (login.parentWidget() == this)
+        login.setParent(nullptr, login.windowFlags());
     setLogWindowCreator(nullptr);
 }
 

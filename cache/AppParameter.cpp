@@ -3,7 +3,9 @@
 QVariant GetAppParameter(const QString& group, const QString& name, bool wantDescription,
                          const QVariant& defaultValue, bool raw)
 {
-    DBBegin();
+    // A connect that failed has been reported already.
+    if (!DBBegin())
+        return defaultValue;
     std::unique_ptr<cacheclient::CacheObject> parameter;
     try {
         if (!session().Factory)

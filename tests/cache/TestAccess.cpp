@@ -11,9 +11,11 @@
 #include "widgets/ScreenPointer.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -311,6 +313,34 @@ private slots:
         bool error = false;
         QCOMPARE(DBCall(line + " W PERSONAL_\"/\"_FIRMA_\"/\"_FIL", error), code + "/1/0");
         QVERIFY(!error);
+    }
+
+    // The same lines on a real M engine (GT.M, when installed): each code stays one text.
+    void sessionLineOnGtm_data() { sessionLineKeepsTheCodeOneText_data(); }
+
+    void sessionLineOnGtm()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, line);
+        QString dist = qEnvironmentVariable("gtm_dist");
+        if (dist.isEmpty()) {
+            const QDir installed("/usr/lib/x86_64-linux-gnu/fis-gtm");
+            const QStringList versions = installed.entryList({"V*"}, QDir::Dirs, QDir::Name);
+            if (!versions.isEmpty())
+                dist = installed.filePath(versions.last());
+        }
+        if (!QFile::exists(dist + "/mumps"))
+            QSKIP("GT.M is not installed (Debian package fis-gtm)");
+        QProcess mumps;
+        QProcessEnvironment env;
+        env.insert("gtm_dist", dist);
+        env.insert("gtmroutines", dist + "/libgtmutil.so");
+        mumps.setProcessEnvironment(env);
+        mumps.start(dist + "/mumps", {"-run", "%XCMD", line + " W PERSONAL,\"/\",FIRMA,\"/\",FIL"});
+        QVERIFY(mumps.waitForFinished(10000));
+        QCOMPARE(QString::fromUtf8(mumps.readAllStandardOutput() + mumps.readAllStandardError()),
+                 code + "/1/0\n");
+        QCOMPARE(mumps.exitCode(), 0);
     }
 
     // Refused data fail the login with the login-failure box before anything reaches the server.

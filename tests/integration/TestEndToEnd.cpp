@@ -306,7 +306,7 @@ private slots:
             serverDialog = true;
             s->hide();
         });
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 3; ++i)
             boxes.answer(QMessageBox::Ok);
         const qint64 waitedBefore = m_clock.waitedMs();
         QElapsedTimer real;
