@@ -1,7 +1,7 @@
 #include "Protocol.h"
 
-#include <QCborStreamReader>
 #include <QCborValue>
+#include <QVarLengthArray>
 #include <QtEndian>
 
 namespace cacheclient::protocol {
@@ -51,41 +51,114 @@ FrameReader::Status FrameReader::next(QCborMap& message)
     return Status::Frame;
 }
 
+namespace {
+
+// The head of one CBOR data item: major type, additional information and its argument.
+struct Head
+{
+    int major;
+    int info;
+    quint64 value;
+};
+
+bool readHead(const uchar*& at, const uchar* end, Head& head)
+{
+    if (at >= end)
+        return false;
+    const uchar first = *at++;
+    head.major = first >> 5;
+    head.info = first & 0x1f;
+    head.value = head.info;
+    if (head.info < 24 || head.info == 31)
+        return true;
+    if (head.info > 27)
+        return false;
+    const qsizetype bytes = qsizetype(1) << (head.info - 24);
+    if (end - at < bytes)
+        return false;
+    head.value = 0;
+    for (qsizetype i = 0; i < bytes; ++i)
+        head.value = head.value << 8 | *at++;
+    return true;
+}
+
+bool isBreak(const Head& head)
+{
+    return head.major == 7 && head.info == 31;
+}
+
+} // namespace
+
 QString FrameReader::checkShape(const QByteArray& payload) const
 {
-    QCborStreamReader reader(payload);
-    if (!reader.isMap())
-        return QStringLiteral("Frame is not a map");
+    // A walk over the bytes alone, iterative and without allocation: refusing a costly frame
+    // must cost less than building it. What it lets through is still fully checked by fromCbor.
+    const uchar* at = reinterpret_cast<const uchar*>(payload.constData());
+    const uchar* const end = at + payload.size();
+    const QString invalid = QStringLiteral("Invalid CBOR");
+    // Items each open container still holds; -1 for one of indefinite length.
+    QVarLengthArray<qint64, 16> remaining(m_limits.maxDepth);
+    int depth = 0;
     qsizetype items = 0;
     qsizetype containers = 0;
-    int depth = 0;
-    // Iterative, so a deeply nested frame costs no stack.
-    for (;;) {
-        if (reader.lastError() != QCborError::NoError)
-            return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
-        if (depth > 0 && !reader.hasNext()) {
-            if (!reader.leaveContainer())
-                return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
-            if (--depth == 0)
+    do {
+        Head head;
+        if (!readHead(at, end, head))
+            return invalid;
+        if (isBreak(head)) {
+            if (depth == 0 || remaining[depth - 1] != -1)
+                return invalid;
+            --depth;
+        } else {
+            if (items == 0 && head.major != 5)
+                return QStringLiteral("Frame is not a map");
+            if (++items > m_limits.maxItems)
+                return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
+            if (depth > 0 && remaining[depth - 1] > 0)
+                --remaining[depth - 1];
+            switch (head.major) {
+            case 2:
+            case 3:
+                if (head.info == 31) {
+                    // A string in chunks of its own type, up to a break.
+                    for (;;) {
+                        Head chunk;
+                        if (!readHead(at, end, chunk))
+                            return invalid;
+                        if (isBreak(chunk))
+                            break;
+                        if (chunk.major != head.major || chunk.info == 31 || chunk.value > quint64(end - at))
+                            return invalid;
+                        at += chunk.value;
+                    }
+                } else {
+                    if (head.value > quint64(end - at))
+                        return invalid;
+                    at += head.value;
+                }
                 break;
-            continue;
+            case 4:
+            case 5:
+                if (++containers > m_limits.maxContainers)
+                    return QStringLiteral("Frame holds more than %1 maps and arrays")
+                        .arg(m_limits.maxContainers);
+                if (depth >= m_limits.maxDepth)
+                    return QStringLiteral("Frame nested deeper than %1").arg(m_limits.maxDepth);
+                // Every item takes a byte at least, so a count beyond the bytes left is a lie.
+                if (head.info != 31 && head.value > quint64(end - at))
+                    return invalid;
+                remaining[depth++] = head.info == 31 ? -1 : qint64(head.value) * (head.major == 5 ? 2 : 1);
+                break;
+            case 6:
+                return QStringLiteral("Frame holds a tagged value");
+            default:
+                if (head.info == 31)
+                    return invalid;
+            }
         }
-        if (++items > m_limits.maxItems)
-            return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
-        if (reader.isContainer()) {
-            if (++containers > m_limits.maxContainers)
-                return QStringLiteral("Frame holds more than %1 maps and arrays").arg(m_limits.maxContainers);
-            if (++depth > m_limits.maxDepth)
-                return QStringLiteral("Frame nested deeper than %1").arg(m_limits.maxDepth);
-            if (!reader.enterContainer())
-                return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
-            continue;
-        }
-        if (reader.isTag())
-            return QStringLiteral("Frame holds a tagged value");
-        if (!reader.next())
-            return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
-    }
+        while (depth > 0 && remaining[depth - 1] == 0)
+            --depth;
+    } while (depth > 0);
     return QString();
 }
 
