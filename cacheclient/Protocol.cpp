@@ -96,70 +96,90 @@ QString FrameReader::checkShape(const QByteArray& payload) const
     const uchar* at = reinterpret_cast<const uchar*>(payload.constData());
     const uchar* const end = at + payload.size();
     const QString invalid = QStringLiteral("Invalid CBOR");
-    // Items each open container still holds; -1 for one of indefinite length.
-    QVarLengthArray<qint64, 16> remaining(m_limits.maxDepth);
-    int depth = 0;
+    if (at == end || *at >> 5 != 5)
+        return QStringLiteral("Frame is not a map");
+    // Items still due in the innermost open container (-1: indefinite length, up to a break),
+    // and in those around it. The frame itself is a container of one item.
+    qint64 left = 1;
+    QVarLengthArray<qint64, 16> outer;
     qsizetype items = 0;
     qsizetype containers = 0;
-    do {
+    for (;;) {
+        if (left == 0) {
+            if (outer.isEmpty())
+                return QString();
+            left = outer.last();
+            outer.removeLast();
+            continue;
+        }
+        if (at == end)
+            return invalid;
+        // Short texts, most of every frame, take the short way.
+        const uchar first = *at;
+        if ((first & 0xc0) == 0x40 && (first & 0x1f) < 24) {
+            const qsizetype length = first & 0x1f;
+            if (end - at - 1 < length)
+                return invalid;
+            at += 1 + length;
+            if (++items > m_limits.maxItems)
+                return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
+            if (left > 0)
+                --left;
+            continue;
+        }
         Head head;
         if (!readHead(at, end, head))
             return invalid;
         if (isBreak(head)) {
-            if (depth == 0 || remaining[depth - 1] != -1)
+            if (left != -1)
                 return invalid;
-            --depth;
-        } else {
-            if (items == 0 && head.major != 5)
-                return QStringLiteral("Frame is not a map");
-            if (++items > m_limits.maxItems)
-                return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
-            if (depth > 0 && remaining[depth - 1] > 0)
-                --remaining[depth - 1];
-            switch (head.major) {
-            case 2:
-            case 3:
-                if (head.info == 31) {
-                    // A string in chunks of its own type, up to a break.
-                    for (;;) {
-                        Head chunk;
-                        if (!readHead(at, end, chunk))
-                            return invalid;
-                        if (isBreak(chunk))
-                            break;
-                        if (chunk.major != head.major || chunk.info == 31 || chunk.value > quint64(end - at))
-                            return invalid;
-                        at += chunk.value;
-                    }
-                } else {
-                    if (head.value > quint64(end - at))
-                        return invalid;
-                    at += head.value;
-                }
-                break;
-            case 4:
-            case 5:
-                if (++containers > m_limits.maxContainers)
-                    return QStringLiteral("Frame holds more than %1 maps and arrays")
-                        .arg(m_limits.maxContainers);
-                if (depth >= m_limits.maxDepth)
-                    return QStringLiteral("Frame nested deeper than %1").arg(m_limits.maxDepth);
-                // Every item takes a byte at least, so a count beyond the bytes left is a lie.
-                if (head.info != 31 && head.value > quint64(end - at))
-                    return invalid;
-                remaining[depth++] = head.info == 31 ? -1 : qint64(head.value) * (head.major == 5 ? 2 : 1);
-                break;
-            case 6:
-                return QStringLiteral("Frame holds a tagged value");
-            default:
-                if (head.info == 31)
-                    return invalid;
-            }
+            left = 0;
+            continue;
         }
-        while (depth > 0 && remaining[depth - 1] == 0)
-            --depth;
-    } while (depth > 0);
-    return QString();
+        if (++items > m_limits.maxItems)
+            return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
+        if (left > 0)
+            --left;
+        switch (head.major) {
+        case 2:
+        case 3:
+            if (head.info == 31) {
+                // A string in chunks of its own type, up to a break.
+                for (;;) {
+                    Head chunk;
+                    if (!readHead(at, end, chunk))
+                        return invalid;
+                    if (isBreak(chunk))
+                        break;
+                    if (chunk.major != head.major || chunk.info == 31 || chunk.value > quint64(end - at))
+                        return invalid;
+                    at += chunk.value;
+                }
+            } else {
+                if (head.value > quint64(end - at))
+                    return invalid;
+                at += head.value;
+            }
+            break;
+        case 4:
+        case 5:
+            if (++containers > m_limits.maxContainers)
+                return QStringLiteral("Frame holds more than %1 maps and arrays").arg(m_limits.maxContainers);
+            if (outer.size() >= m_limits.maxDepth)
+                return QStringLiteral("Frame nested deeper than %1").arg(m_limits.maxDepth);
+            // Every item takes a byte at least, so a count beyond the bytes left is a lie.
+            if (head.info != 31 && head.value > quint64(end - at))
+                return invalid;
+            outer.append(left);
+            left = head.info == 31 ? -1 : qint64(head.value) * (head.major == 5 ? 2 : 1);
+            break;
+        case 6:
+            return QStringLiteral("Frame holds a tagged value");
+        default:
+            if (head.info == 31)
+                return invalid;
+        }
+    }
 }
 
 QCborMap errorReply(qint64 id, int number, const QString& text)
