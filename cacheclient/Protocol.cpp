@@ -102,7 +102,8 @@ QString FrameReader::checkShape(const QByteArray& payload) const
     // and in those around it. The frame itself is a container of one item.
     qint64 left = 1;
     QVarLengthArray<qint64, 16> outer;
-    qsizetype items = 0;
+    // Items left before the limit: one decrement and test per item.
+    qsizetype itemsLeft = m_limits.maxItems;
     qsizetype containers = 0;
     for (;;) {
         if (left == 0) {
@@ -115,16 +116,13 @@ QString FrameReader::checkShape(const QByteArray& payload) const
         if (at == end)
             return invalid;
         // Short texts, most of every frame, take the short way.
-        const uchar first = *at;
-        if ((first & 0xc0) == 0x40 && (first & 0x1f) < 24) {
+        const uint first = *at;
+        if ((first & 0xdf) - 0x40 < 24) {
             const qsizetype length = first & 0x1f;
-            if (end - at - 1 < length)
-                return invalid;
+            if (end - at <= length || --itemsLeft < 0)
+                break;
             at += 1 + length;
-            if (++items > m_limits.maxItems)
-                return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
-            if (left > 0)
-                --left;
+            left -= left > 0;
             continue;
         }
         Head head;
@@ -136,10 +134,9 @@ QString FrameReader::checkShape(const QByteArray& payload) const
             left = 0;
             continue;
         }
-        if (++items > m_limits.maxItems)
-            return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
-        if (left > 0)
-            --left;
+        if (--itemsLeft < 0)
+            break;
+        left -= left > 0;
         switch (head.major) {
         case 2:
         case 3:
@@ -180,6 +177,7 @@ QString FrameReader::checkShape(const QByteArray& payload) const
                 return invalid;
         }
     }
+    return itemsLeft < 0 ? QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems) : invalid;
 }
 
 QCborMap errorReply(qint64 id, int number, const QString& text)
