@@ -1,7 +1,7 @@
 #include "Protocol.h"
 
-#include <QCborStreamReader>
 #include <QCborValue>
+#include <QVarLengthArray>
 #include <QtEndian>
 
 namespace cacheclient::protocol {
@@ -51,42 +51,133 @@ FrameReader::Status FrameReader::next(QCborMap& message)
     return Status::Frame;
 }
 
+namespace {
+
+// The head of one CBOR data item: major type, additional information and its argument.
+struct Head
+{
+    int major;
+    int info;
+    quint64 value;
+};
+
+bool readHead(const uchar*& at, const uchar* end, Head& head)
+{
+    if (at >= end)
+        return false;
+    const uchar first = *at++;
+    head.major = first >> 5;
+    head.info = first & 0x1f;
+    head.value = head.info;
+    if (head.info < 24 || head.info == 31)
+        return true;
+    if (head.info > 27)
+        return false;
+    const qsizetype bytes = qsizetype(1) << (head.info - 24);
+    if (end - at < bytes)
+        return false;
+    head.value = 0;
+    for (qsizetype i = 0; i < bytes; ++i)
+        head.value = head.value << 8 | *at++;
+    return true;
+}
+
+bool isBreak(const Head& head)
+{
+    return head.major == 7 && head.info == 31;
+}
+
+} // namespace
+
 QString FrameReader::checkShape(const QByteArray& payload) const
 {
-    QCborStreamReader reader(payload);
-    if (!reader.isMap())
+    // A walk over the bytes alone, iterative and without allocation: refusing a costly frame
+    // must cost less than building it. What it lets through is still fully checked by fromCbor.
+    const uchar* at = reinterpret_cast<const uchar*>(payload.constData());
+    const uchar* const end = at + payload.size();
+    const QString invalid = QStringLiteral("Invalid CBOR");
+    if (at == end || *at >> 5 != 5)
         return QStringLiteral("Frame is not a map");
-    qsizetype items = 0;
+    // Items still due in the innermost open container (-1: indefinite length, up to a break),
+    // and in those around it. The frame itself is a container of one item.
+    qint64 left = 1;
+    QVarLengthArray<qint64, 16> outer;
+    // Items left before the limit: one decrement and test per item.
+    qsizetype itemsLeft = m_limits.maxItems;
     qsizetype containers = 0;
-    int depth = 0;
-    // Iterative, so a deeply nested frame costs no stack.
     for (;;) {
-        if (reader.lastError() != QCborError::NoError)
-            return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
-        if (depth > 0 && !reader.hasNext()) {
-            if (!reader.leaveContainer())
-                return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
-            if (--depth == 0)
-                break;
+        if (left == 0) {
+            if (outer.isEmpty())
+                return QString();
+            left = outer.last();
+            outer.removeLast();
             continue;
         }
-        if (++items > m_limits.maxItems)
-            return QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems);
-        if (reader.isContainer()) {
+        if (at == end)
+            return invalid;
+        // Short texts, most of every frame, take the short way.
+        const uint first = *at;
+        if ((first & 0xdf) - 0x40 < 24) {
+            const qsizetype length = first & 0x1f;
+            if (end - at <= length || --itemsLeft < 0)
+                break;
+            at += 1 + length;
+            left -= left > 0;
+            continue;
+        }
+        Head head;
+        if (!readHead(at, end, head))
+            return invalid;
+        if (isBreak(head)) {
+            if (left != -1)
+                return invalid;
+            left = 0;
+            continue;
+        }
+        if (--itemsLeft < 0)
+            break;
+        left -= left > 0;
+        switch (head.major) {
+        case 2:
+        case 3:
+            if (head.info == 31) {
+                // A string in chunks of its own type, up to a break.
+                for (;;) {
+                    Head chunk;
+                    if (!readHead(at, end, chunk))
+                        return invalid;
+                    if (isBreak(chunk))
+                        break;
+                    if (chunk.major != head.major || chunk.info == 31 || chunk.value > quint64(end - at))
+                        return invalid;
+                    at += chunk.value;
+                }
+            } else {
+                if (head.value > quint64(end - at))
+                    return invalid;
+                at += head.value;
+            }
+            break;
+        case 4:
+        case 5:
             if (++containers > m_limits.maxContainers)
                 return QStringLiteral("Frame holds more than %1 maps and arrays").arg(m_limits.maxContainers);
-            if (++depth > m_limits.maxDepth)
+            if (outer.size() >= m_limits.maxDepth)
                 return QStringLiteral("Frame nested deeper than %1").arg(m_limits.maxDepth);
-            if (!reader.enterContainer())
-                return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
-            continue;
-        }
-        if (reader.isTag())
+            // Every item takes a byte at least, so a count beyond the bytes left is a lie.
+            if (head.info != 31 && head.value > quint64(end - at))
+                return invalid;
+            outer.append(left);
+            left = head.info == 31 ? -1 : qint64(head.value) * (head.major == 5 ? 2 : 1);
+            break;
+        case 6:
             return QStringLiteral("Frame holds a tagged value");
-        if (!reader.next())
-            return QStringLiteral("Invalid CBOR: %1").arg(reader.lastError().toString());
+        default:
+            if (head.info == 31)
+                return invalid;
+        }
     }
-    return QString();
+    return itemsLeft < 0 ? QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems) : invalid;
 }
 
 QCborMap errorReply(qint64 id, int number, const QString& text)

@@ -127,6 +127,11 @@ private slots:
                 w.append(i);
             w.endArray();
         }) << protocol::error::BadFrame;
+        QTest::newRow("indefinite nesting")
+            << header(11) + QByteArray("\xbf\x61\x61\x9f\x9f\x9f\x9f\xff\xff\xff\xff", 11)
+            << protocol::error::BadFrame;
+        QTest::newRow("stray break") << header(4) + QByteArray("\xa1\x61\x61\xff", 4)
+                                     << protocol::error::BadFrame;
         QTest::newRow("tagged value") << withField([](QCborStreamWriter& w) {
             w.append(QCborTag(1));
             w.append(0);
@@ -161,6 +166,19 @@ private slots:
             QCborMap{{protocol::key::Id, 2}, {protocol::key::Rows, rows}, {protocol::key::End, true}}));
         QCOMPARE(replies.next(m), Status::Frame);
         QCOMPARE(m.value(protocol::key::Rows).toArray().size(), 10000);
+
+        // Map, array and text of indefinite length: {"args": ["a" "b", 1]}.
+        const QByteArray payload("\xbf\x64"
+                                 "args\x9f\x7f\x61"
+                                 "a\x61"
+                                 "b\xff\x01\xff\xff",
+                                 16);
+        QByteArray frame(4, Qt::Uninitialized);
+        qToBigEndian(quint32(payload.size()), frame.data());
+        protocol::FrameReader indefinite(protocol::RequestLimits);
+        indefinite.append(frame + payload);
+        QCOMPARE(indefinite.next(m), Status::Frame);
+        QCOMPARE(m.value(protocol::key::Args).toArray().toVariantList(), (QVariantList{"ab", 1}));
     }
 
     void badFrames()
