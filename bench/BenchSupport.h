@@ -20,6 +20,17 @@ inline const char* verdict(bool met)
     return met ? "met" : "NOT met";
 }
 
+// Verdicts are ratios against a peer measured in the same run: absolute times on a shared
+// machine say more about its other load than about the program.
+inline const char* atMost(double ratio, double goal)
+{
+    return verdict(ratio <= goal);
+}
+inline const char* atLeast(double ratio, double goal)
+{
+    return verdict(ratio >= goal);
+}
+
 struct Daemon
 {
     QProcess process;

@@ -268,9 +268,9 @@ int main(int argc, char** argv)
     const double openUs = median(opens);
     std::printf("open by id (XR.KontoStamm, %d rounds, median): %.1f us; bare TCP echo of a %lld-byte frame: "
                 "%.1f us; "
-                "ratio %.2fx (goal <= 3x: %s)\n",
+                "ratio %.2fx (goal <= 2x the echo: %s)\n",
                 rounds, openUs, static_cast<long long>(echoFrame.size()), echoUs, openUs / echoUs,
-                verdict(openUs / echoUs <= 3));
+                atMost(openUs / echoUs, 2));
 
     // 2. Streaming 10,000 rows.
     const int wanted = 10000;
@@ -310,8 +310,8 @@ int main(int argc, char** argv)
     const double directRate = median(directRates);
     std::printf("streaming %d rows of BaustellenAuswahl (5 columns, median of 5): %.0f rows/s; SQLite read "
                 "in process: %.0f rows/s; "
-                "ratio %.2fx of direct (goal >= 200000 rows/s: %s)\n",
-                wanted, rate, directRate, rate / directRate, verdict(rate >= 200000));
+                "ratio %.2fx of direct (goal >= 0.6x of direct: %s)\n",
+                wanted, rate, directRate, rate / directRate, atLeast(rate / directRate, 0.6));
 
     // 3. KkrSuche first 500 rows.
     for (const char* text : {"", "M", "MUELLER", "SCH"}) {
@@ -350,8 +350,8 @@ int main(int argc, char** argv)
         const double ms = median(viaServer);
         std::printf(
             "KkrSuche \"%s\" first 500 rows (median of 21): %.2f ms; SQLite in process: %.2f ms; ratio %.2fx "
-            "(goal <= 20 ms: %s)\n",
-            qPrintable(term), ms, median(viaSqlite), ms / median(viaSqlite), verdict(ms <= 20));
+            "(information)\n",
+            qPrintable(term), ms, median(viaSqlite), ms / median(viaSqlite));
     }
     factory.disconnect();
     return 0;

@@ -135,9 +135,9 @@ int main(int argc, char** argv)
     std::printf(
         "customer search \"%s\", Suchen to 500 rows in the list (median of 21): %.2f ms; one bare KkrSuche "
         "through velmor-erp-cli (median of 5, process start and every row printed): %.2f ms, ratio %.2fx; "
-        "the same 500 rows through the client without the dialog: %.2f ms, ratio %.2fx (goal <= 50 ms: %s)\n",
+        "the same 500 rows through the client without the dialog: %.2f ms, ratio %.2fx (information)\n",
         qPrintable(term), dialogMs, median(cli), dialogMs / median(cli), median(client),
-        dialogMs / median(client), verdict(dialogMs <= 50));
+        dialogMs / median(client));
 
     // 2. Scrolling the article list to row 10,000.
     FMArtsu articles;
@@ -172,9 +172,9 @@ int main(int argc, char** argv)
     std::printf(
         "article list scrolled from row 1 to row %d (%d batches of four): %.0f ms; the same %d server calls "
         "without the list: %.0f ms, ratio %.2fx; longest stretch without window events: %.1f ms (%d timer "
-        "ticks) (goal <= 1500 ms: %s)\n",
+        "ticks) (goal <= 1.3x the calls: %s)\n",
         loaded, calls, scrollMs, calls, bareMs, scrollMs / bareMs, gaps.longestMs(), gaps.ticks(),
-        verdict(scrollMs <= 1500 && loaded == MaxArticleRows));
+        verdict(scrollMs / bareMs <= 1.3 && loaded == MaxArticleRows));
 
     // 3. Memory.
     std::printf(

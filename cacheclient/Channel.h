@@ -3,6 +3,8 @@
 #include "ConnectString.h"
 
 #include <QCborMap>
+#include <QHash>
+#include <exception>
 
 namespace cacheclient {
 
@@ -20,6 +22,24 @@ public:
     virtual QCborMap request(QCborMap message) = 0;
     // Sends a request whose reply nobody waits for (closing a query).
     virtual void post(QCborMap message) = 0;
+
+    // Puts a request on its way and returns a ticket for its reply, so that the next request can
+    // leave before this reply is read. A channel that cannot keep requests in flight runs it at
+    // once; either way the server sees requests in the order they were submitted.
+    virtual qint64 submit(QCborMap message);
+    // The reply of a submitted request; throws as request() would.
+    virtual QCborMap reply(qint64 ticket);
+    // Drops a submitted request's reply unread.
+    virtual void forget(qint64 ticket);
+
+private:
+    struct Done
+    {
+        QCborMap reply;
+        std::exception_ptr error;
+    };
+    QHash<qint64, Done> m_done;
+    qint64 m_nextTicket = 1;
 };
 
 // Throws the CacheError a reply carries, if any.

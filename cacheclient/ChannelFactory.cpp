@@ -20,6 +20,32 @@ void throwIfError(const QCborMap& reply)
                      map.value(key::Text).toString());
 }
 
+qint64 Channel::submit(QCborMap message)
+{
+    Done done;
+    try {
+        done.reply = request(std::move(message));
+    } catch (...) {
+        done.error = std::current_exception();
+    }
+    const qint64 ticket = m_nextTicket++;
+    m_done.insert(ticket, done);
+    return ticket;
+}
+
+QCborMap Channel::reply(qint64 ticket)
+{
+    const Done done = m_done.take(ticket);
+    if (done.error)
+        std::rethrow_exception(done.error);
+    return done.reply;
+}
+
+void Channel::forget(qint64 ticket)
+{
+    m_done.remove(ticket);
+}
+
 namespace {
 
 QCborArray toArray(const QStringList& texts)
@@ -45,6 +71,35 @@ void requireOpen(const std::shared_ptr<Channel>& channel)
     if (!channel->isOpen())
         throw CacheError(ClientError::NotConnected, QStringLiteral("Keine Verbindung zum Server"));
 }
+
+// A submitted request whose reply is read when the caller takes it.
+template <typename T> class InFlight : public Pending<T>
+{
+public:
+    using Finish = std::function<T(const QCborMap&)>;
+    InFlight(std::shared_ptr<Channel> channel, qint64 ticket, Finish finish)
+        : m_channel(std::move(channel)), m_ticket(ticket), m_finish(std::move(finish))
+    {
+    }
+    ~InFlight() override
+    {
+        if (!m_taken)
+            m_channel->forget(m_ticket);
+    }
+    T take() override
+    {
+        if (m_taken)
+            throw CacheError(ClientError::BadArgument, QStringLiteral("Antwort schon abgeholt"));
+        m_taken = true;
+        return m_finish(m_channel->reply(m_ticket));
+    }
+
+private:
+    std::shared_ptr<Channel> m_channel;
+    qint64 m_ticket;
+    Finish m_finish;
+    bool m_taken = false;
+};
 
 class ChannelObject : public CacheObject
 {
@@ -73,16 +128,20 @@ public:
         return *it;
     }
 
+    std::unique_ptr<PendingText> callAhead(const QString& method, const QStringList& args) override
+    {
+        checkOpen();
+        requireOpen(m_channel);
+        return std::make_unique<InFlight<QString>>(
+            m_channel, m_channel->submit(callRequest(method, args)),
+            [](const QCborMap& reply) { return reply.value(key::Ret).toString(); });
+    }
+
     QString call(const QString& method, QStringList& args) override
     {
         checkOpen();
         requireOpen(m_channel);
-        QCborMap request;
-        request.insert(key::Op, op::Call);
-        request.insert(key::Class, m_className);
-        request.insert(key::Name, method);
-        request.insert(key::Args, toArray(args));
-        const QCborMap reply = m_channel->request(request);
+        const QCborMap reply = m_channel->request(callRequest(method, args));
         const QStringList changed = toStrings(reply.value(key::Args));
         for (qsizetype i = 0; i < args.size() && i < changed.size(); ++i)
             args[i] = changed.at(i);
@@ -92,6 +151,16 @@ public:
     void close() override { m_closed = true; }
 
 private:
+    QCborMap callRequest(const QString& method, const QStringList& args) const
+    {
+        QCborMap request;
+        request.insert(key::Op, op::Call);
+        request.insert(key::Class, m_className);
+        request.insert(key::Name, method);
+        request.insert(key::Args, toArray(args));
+        return request;
+    }
+
     void checkOpen() const
     {
         if (m_closed)
@@ -174,6 +243,13 @@ public:
             throw CacheError(ClientError::BadArgument, QStringLiteral("Keine aktuelle Zeile"));
         checkColumn(column);
         return m_cells.at(m_position * m_columns.size() + column - 1);
+    }
+
+    std::optional<QString> heldNextValue(int column) const override
+    {
+        if (m_closed || m_position + 1 >= m_rowCount || column < 1 || column > m_columns.size())
+            return std::nullopt;
+        return m_cells.at((m_position + 1) * m_columns.size() + column - 1);
     }
 
     QString columnName(int column) const override
@@ -288,16 +364,35 @@ void ChannelFactory::disconnect()
     m_channel->close();
 }
 
-std::unique_ptr<CacheObject> ChannelFactory::openId(const QString& className, const QString& id)
+namespace {
+QCborMap openRequest(const QString& className, const QString& id)
 {
-    requireOpen(m_channel);
     QCborMap request;
     request.insert(key::Op, op::Open);
     request.insert(key::Class, className);
     request.insert(key::ObjectId, id);
-    const QCborMap reply = m_channel->request(request);
+    return request;
+}
+} // namespace
+
+std::unique_ptr<CacheObject> ChannelFactory::openId(const QString& className, const QString& id)
+{
+    requireOpen(m_channel);
+    const QCborMap reply = m_channel->request(openRequest(className, id));
     return std::make_unique<ChannelObject>(m_channel, reply.value(key::Class).toString(), id,
                                            reply.value(key::Props).toMap());
+}
+
+std::unique_ptr<PendingObject> ChannelFactory::openIdAhead(const QString& className, const QString& id)
+{
+    requireOpen(m_channel);
+    auto channel = m_channel;
+    return std::make_unique<InFlight<std::unique_ptr<CacheObject>>>(
+        m_channel, m_channel->submit(openRequest(className, id)),
+        [channel, id](const QCborMap& reply) -> std::unique_ptr<CacheObject> {
+            return std::make_unique<ChannelObject>(channel, reply.value(key::Class).toString(), id,
+                                                   reply.value(key::Props).toMap());
+        });
 }
 
 std::unique_ptr<CacheObject> ChannelFactory::classObject(const QString& className)

@@ -18,6 +18,7 @@ public:
     void disconnect() override;
 
     std::unique_ptr<CacheObject> openId(const QString& className, const QString& id) override;
+    std::unique_ptr<PendingObject> openIdAhead(const QString& className, const QString& id) override;
     std::unique_ptr<CacheObject> classObject(const QString& className) override;
     std::unique_ptr<ResultSet> resultSet(const QString& className, const QString& queryName) override;
 

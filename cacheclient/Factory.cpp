@@ -18,6 +18,32 @@ QString CacheObject::call(const QString& method)
 }
 
 namespace {
+template <typename T> class Deferred : public Pending<T>
+{
+public:
+    explicit Deferred(std::function<T()> work) : m_work(std::move(work)) {}
+    T take() override { return m_work(); }
+
+private:
+    std::function<T()> m_work;
+};
+} // namespace
+
+std::unique_ptr<PendingText> CacheObject::callAhead(const QString& method, const QStringList& args)
+{
+    return std::make_unique<Deferred<QString>>([this, method, args] {
+        QStringList copy = args;
+        return call(method, copy);
+    });
+}
+
+std::unique_ptr<PendingObject> Factory::openIdAhead(const QString& className, const QString& id)
+{
+    return std::make_unique<Deferred<std::unique_ptr<CacheObject>>>(
+        [this, className, id] { return openId(className, id); });
+}
+
+namespace {
 FactoryCreator& creator()
 {
     static FactoryCreator instance;

@@ -6,8 +6,22 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace cacheclient {
+
+// A reply asked for ahead: the request may already be on its way. take() gives the result or
+// throws as the direct call would; a pending reply never taken is dropped.
+template <typename T> class Pending
+{
+public:
+    virtual ~Pending() = default;
+    virtual T take() = 0;
+};
+
+class CacheObject;
+using PendingObject = Pending<std::unique_ptr<CacheObject>>;
+using PendingText = Pending<QString>;
 
 // A stored object opened by id, or a class object on which class methods are called.
 // Property and method names resolve case-insensitively, as the ERP's callers spell them
@@ -31,6 +45,10 @@ public:
 
     QString call(const QString& method, const QString& arg);
     QString call(const QString& method);
+
+    // The call put on its way now, its result taken later; arguments changed by the server are
+    // not returned. By default the call is made when the result is taken.
+    virtual std::unique_ptr<PendingText> callAhead(const QString& method, const QStringList& args);
 };
 
 // A class query. Column and parameter numbers are 1-based.
@@ -48,6 +66,13 @@ public:
     virtual int columnCount() const = 0;
     // Value of the current row; throws without a current row or for a column out of range.
     virtual QString columnValue(int column) const = 0;
+    // The value of the row after the current one when the client holds it already, so reading
+    // it asks the server nothing; none otherwise.
+    virtual std::optional<QString> heldNextValue(int column) const
+    {
+        Q_UNUSED(column)
+        return std::nullopt;
+    }
     virtual QString columnName(int column) const = 0;
     virtual int parameterCount() const = 0;
     virtual QString parameterName(int parameter) const = 0;
@@ -68,6 +93,9 @@ public:
     virtual void disconnect() = 0;
 
     virtual std::unique_ptr<CacheObject> openId(const QString& className, const QString& id) = 0;
+    // Open by id put on its way now, the object taken later. By default the object is opened
+    // when it is taken.
+    virtual std::unique_ptr<PendingObject> openIdAhead(const QString& className, const QString& id);
     virtual std::unique_ptr<CacheObject> classObject(const QString& className) = 0;
     virtual std::unique_ptr<ResultSet> resultSet(const QString& className, const QString& queryName) = 0;
 };

@@ -112,6 +112,22 @@ QCborMap TcpChannel::request(QCborMap message)
     return waitFor(send(message));
 }
 
+qint64 TcpChannel::submit(QCborMap message)
+{
+    return send(message);
+}
+
+QCborMap TcpChannel::reply(qint64 ticket)
+{
+    return waitFor(ticket);
+}
+
+void TcpChannel::forget(qint64 ticket)
+{
+    if (!m_replies.remove(ticket) && isOpen())
+        m_discard.insert(ticket);
+}
+
 QCborMap TcpChannel::waitFor(qint64 id)
 {
     // The event loop and its timer are made only for a reply that is slow to come: most

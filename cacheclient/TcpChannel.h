@@ -26,6 +26,9 @@ public:
     void close() override;
     QCborMap request(QCborMap message) override;
     void post(QCborMap message) override;
+    qint64 submit(QCborMap message) override;
+    QCborMap reply(qint64 ticket) override;
+    void forget(qint64 ticket) override;
 
     void setTimeouts(int connectMs, int replyMs);
 

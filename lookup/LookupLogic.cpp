@@ -21,6 +21,20 @@ int column(qint16 value)
     return value >= 1 ? value : -1;
 }
 
+// The account open sent ahead with the previous row's call, and what it opens.
+struct Ahead
+{
+    std::unique_ptr<cacheclient::PendingObject> object;
+    QString className;
+    QString id;
+};
+
+Ahead& ahead()
+{
+    static Ahead instance;
+    return instance;
+}
+
 std::shared_ptr<cacheclient::Factory> sessionFactory()
 {
     if (!session().Factory)
@@ -35,7 +49,12 @@ QString readObject(const QString& className, const QString& id,
     std::unique_ptr<cacheclient::CacheObject> object;
     DBBegin();
     try {
-        object = sessionFactory()->openId(className, id);
+        Ahead sent = std::move(ahead());
+        ahead() = Ahead();
+        if (sent.object && sent.className == className && sent.id == id)
+            object = sent.object->take();
+        else
+            object = sessionFactory()->openId(className, id);
         const QString result = read(*object);
         CloseCacheObject(object);
         DBEnd(false);
@@ -246,7 +265,13 @@ bool sortsBefore(SortKind kind, const QVariant& a, const QString& aText, const Q
     return a.toDouble() < b.toDouble();
 }
 
-QString convertField(int type, const QString& value, qint32& lastAccount)
+void dropConversionAhead()
+{
+    ahead() = Ahead();
+}
+
+QString convertField(int type, const QString& value, qint32& lastAccount,
+                     const std::optional<QString>& nextValue)
 {
     const QString& firma = session().Firma;
     switch (type) {
@@ -298,12 +323,27 @@ QString convertField(int type, const QString& value, qint32& lastAccount)
                               });
         default: {
             const QString circle = type == 11 ? QStringLiteral("K") : QStringLiteral("L");
-            return prefix + readObject(QStringLiteral("XR.KontoStamm"),
-                                       firma + QStringLiteral("||") + circle + QStringLiteral("||") + value,
-                                       [](cacheclient::CacheObject& o) {
-                                           return o.call(QStringLiteral("NameLogicalToODBC"),
-                                                         o.property(QStringLiteral("Name")));
-                                       });
+            const QString accountClass = QStringLiteral("XR.KontoStamm");
+            auto accountId = [&](const QString& number) {
+                return firma + QStringLiteral("||") + circle + QStringLiteral("||") + number;
+            };
+            // Only a next value that converts at all is opened: a cell that is no account
+            // number asks the server nothing.
+            bool nextIsAccount = false;
+            if (nextValue)
+                nextValue->trimmed().toInt(&nextIsAccount);
+            return prefix + readObject(accountClass, accountId(value), [&](cacheclient::CacheObject& o) {
+                       const QStringList args{o.property(QStringLiteral("Name"))};
+                       if (!nextIsAccount) {
+                           QStringList changed = args;
+                           return o.call(QStringLiteral("NameLogicalToODBC"), changed);
+                       }
+                       auto name = o.callAhead(QStringLiteral("NameLogicalToODBC"), args);
+                       const QString nextId = accountId(*nextValue);
+                       ahead() =
+                           Ahead{sessionFactory()->openIdAhead(accountClass, nextId), accountClass, nextId};
+                       return name->take();
+                   });
         }
         }
     } catch (const CacheError& error) {

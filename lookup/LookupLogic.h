@@ -79,7 +79,13 @@ bool sortsBefore(SortKind kind, const QVariant& a, const QString& aText, const Q
 // Converts one cell for display. Failures are reported with the error box (after the object
 // is closed and the database access ended) and leave the converted part empty.
 // lastAccount is read by type 10 and written by types 11 and 12.
-QString convertField(int type, const QString& value, qint32& lastAccount);
+// nextValue, for an account conversion (11, 12) that the next row repeats for that value with
+// no other database access in between: its open leaves with this row's call, so the two rows
+// cost one wait less while the server sees the same calls in the same order.
+QString convertField(int type, const QString& value, qint32& lastAccount,
+                     const std::optional<QString>& nextValue = std::nullopt);
+// Drops an open sent ahead that no row took (the page ended early).
+void dropConversionAhead();
 bool isRightAligned(int conversionType);
 
 } // namespace lookup

@@ -413,8 +413,24 @@ void frmLookup::buildColumns()
     }
 }
 
-void frmLookup::addCurrentRow()
+int frmLookup::onlyAccessingConversion() const
 {
+    // Conversions that ask the server; the one of them, when there is exactly one.
+    int found = 0;
+    for (int d = 1; d <= ListView1->columnCount(); ++d) {
+        const int type = m_slots.conversionType(d);
+        if (type == 8 || type == 10 || type == 11 || type == 12) {
+            if (found != 0)
+                return 0;
+            found = d;
+        }
+    }
+    return found;
+}
+
+void frmLookup::addCurrentRow(bool anotherFollows)
+{
+    const int accessing = anotherFollows ? onlyAccessingConversion() : 0;
     auto* item = new LookupItem(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
     item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
@@ -435,7 +451,11 @@ void frmLookup::addCurrentRow()
         // An amount sorts by the value it was formatted from.
         const std::optional<double> number = plainNumber(v);
         if (type != -1) {
-            v = convertField(type, v, m_state.LastAccount);
+            std::optional<QString> next;
+            if (d == accessing && (type == 11 || type == 12))
+                if (const std::optional<QString> held = m_query->heldNextValue(c))
+                    next = ConvertText(*held, QStringLiteral("VELMOR"), false);
+            v = convertField(type, v, m_state.LastAccount, next);
             sample = v;
         }
         const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
@@ -477,7 +497,7 @@ void frmLookup::loadPage()
         } else {
             m_state.RowsAllotted += m_pageSize;
             m_state.RowKeys.reserve(m_state.RowsAllotted + 1);
-            addCurrentRow();
+            addCurrentRow(m_pageSize >= 2);
             i = 2;
         }
         m_state.MoreRows = true;
@@ -486,12 +506,14 @@ void frmLookup::loadPage()
                 m_state.MoreRows = false;
                 break;
             }
-            addCurrentRow();
+            addCurrentRow(i < m_pageSize);
         }
+        dropConversionAhead();
         // The look-ahead row stays current in the query and opens the next page.
         if (m_state.MoreRows && !m_query->next())
             m_state.MoreRows = false;
     } catch (...) {
+        dropConversionAhead();
         ScreenPointer::set(ScreenPointer::Arrow);
         throw;
     }

@@ -110,7 +110,9 @@ private:
     void layoutParameters();
     void buildColumns();
     void loadPage();
-    void addCurrentRow();
+    // anotherFollows: the page goes on with the next row of the query.
+    void addCurrentRow(bool anotherFollows = false);
+    int onlyAccessingConversion() const;
     void activate();
     void fillChoiceLists();
     void layoutWindow();

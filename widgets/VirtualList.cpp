@@ -3,7 +3,9 @@
 #include <QBrush>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScopeGuard>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int MaxRowCount = 32767;
@@ -47,10 +49,17 @@ void VirtualListModel::setListRowCount(int count)
         else
             ++it;
     }
+    if (m_held > 0)
+        return;
     if (m_inFill == 0) {
         publishRowCount();
         return;
     }
+    queuePublication();
+}
+
+void VirtualListModel::queuePublication()
+{
     // Asked from inside data(): the views must not see rows come or go while they read.
     if (!m_publishQueued) {
         m_publishQueued = true;
@@ -59,18 +68,47 @@ void VirtualListModel::setListRowCount(int count)
     }
 }
 
+void VirtualListModel::releaseUpdates()
+{
+    if (m_held == 0 || --m_held > 0)
+        return;
+    if (m_wanted != m_published) {
+        if (m_inFill == 0)
+            publishRowCount();
+        else
+            queuePublication();
+    }
+    if (m_changedWhileHeld) {
+        m_changedWhileHeld = false;
+        if (m_published > 0)
+            emit dataChanged(index(0, 0), index(m_published - 1, m_columns - 1));
+    }
+}
+
 void VirtualListModel::publishRowCount()
 {
     m_publishQueued = false;
-    if (m_wanted > m_published) {
-        beginInsertRows(QModelIndex(), m_published, m_wanted - 1);
-        m_published = m_wanted;
+    // A handler that let events run while a view read the rows being published comes back later.
+    if (m_publishing) {
+        queuePublication();
+        return;
+    }
+    m_publishing = true;
+    const auto done = qScopeGuard([this] { m_publishing = false; });
+    // A view may read rows between begin and end, and a handler may change the count then: the
+    // views get the count announced here, the change follows in a publication of its own.
+    const int target = m_wanted;
+    if (target > m_published) {
+        beginInsertRows(QModelIndex(), m_published, target - 1);
+        m_published = target;
         endInsertRows();
-    } else if (m_wanted < m_published) {
-        beginRemoveRows(QModelIndex(), m_wanted, m_published - 1);
-        m_published = m_wanted;
+    } else if (target < m_published) {
+        beginRemoveRows(QModelIndex(), target, m_published - 1);
+        m_published = target;
         endRemoveRows();
     }
+    if (m_wanted != m_published)
+        queuePublication();
 }
 
 void VirtualListModel::setHeading(int column, const QString& heading)
@@ -84,7 +122,9 @@ void VirtualListModel::setHeading(int column, const QString& heading)
 void VirtualListModel::refresh()
 {
     m_rows.clear();
-    if (m_published > 0)
+    if (m_held > 0)
+        m_changedWhileHeld = true;
+    else if (m_published > 0)
         emit dataChanged(index(0, 0), index(m_published - 1, m_columns - 1));
 }
 
@@ -100,7 +140,9 @@ void VirtualListModel::fillRow(int row)
     if (m_rows.size() >= MaxFilledRows)
         m_rows.clear();
     m_rows.insert(row, cells);
-    if (m_inFill == 0 && row <= m_published)
+    if (m_held > 0)
+        m_changedWhileHeld = true;
+    else if (m_inFill == 0 && row <= m_published)
         emit dataChanged(index(row - 1, 0), index(row - 1, m_columns - 1));
 }
 
@@ -231,18 +273,26 @@ void VirtualList::fillVisibleRows()
         return;
     }
     m_filling = true;
+    m_model->holdUpdates();
     do {
         m_fillAgain = false;
         const int first = rowAt(0);
         if (first < 0)
             break;
+        // Rows the handlers add during the pass are not laid out yet: those that fit below the
+        // last laid-out row are filled now as well.
         int last = rowAt(viewport()->height() - 1);
         if (last < 0)
-            last = m_model->rowCount() - 1;
-        for (int row = first; row <= last && row < m_model->rowCount() && !m_fillAgain; ++row)
+            last =
+                std::min(m_model->listRowCount(),
+                         first + viewport()->height() / std::max(1, verticalHeader()->defaultSectionSize()) +
+                             1) -
+                1;
+        for (int row = first; row <= last && row < m_model->listRowCount() && !m_fillAgain; ++row)
             m_model->fillRow(row + 1);
     } while (m_fillAgain);
     m_filling = false;
+    m_model->releaseUpdates();
     viewport()->update();
 }
 

@@ -51,6 +51,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // While held, rows counted and filled by handlers reach the views once, at the release:
+    // a fill pass that loads many batches then costs one layout and one repaint, not one each.
+    void holdUpdates() { ++m_held; }
+    void releaseUpdates();
+
     // Set by the view while it paints: a row asked for then is filled after the paint, since
     // a handler may wait for the server and let events (paints among them) run meanwhile.
     void setPainting(bool painting) { m_painting = painting; }
@@ -61,12 +66,16 @@ signals:
 
 private:
     void publishRowCount();
+    void queuePublication();
 
     int m_columns;
     int m_wanted = 0;
     int m_published = 0;
     int m_inFill = 0;
+    int m_held = 0;
+    bool m_changedWhileHeld = false;
     bool m_publishQueued = false;
+    bool m_publishing = false;
     bool m_painting = false;
     QVector<QString> m_headings;
     QHash<int, VirtualListRow> m_rows;

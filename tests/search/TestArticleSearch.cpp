@@ -359,6 +359,16 @@ private slots:
             numbers.insert(ArticleRows[r].ArticleNo);
         }
         QCOMPARE(numbers.size(), int(ArticleRowCount));
+        // The list asks the server for each batch once, in turn, and stops after the short
+        // one: one start, then one continuation per further batch, nothing in between.
+        QStringList articleCalls;
+        for (const QString& command : hooks().commands)
+            if (command.startsWith(Start) || command == Continue)
+                articleCalls << (command == Continue ? Continue : Start);
+        QStringList expected{Start};
+        for (int n = 1; n < ArticleRowCount / 4 + 1; ++n)
+            expected << Continue;
+        QCOMPARE(articleCalls, expected);
     }
 
     void pickClosesWithTheArticle()

@@ -3,11 +3,13 @@
 #include "widgets/VirtualList.h"
 
 #include <QAbstractItemModelTester>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+#include <optional>
 
 class TestVirtualList : public QObject
 {
@@ -113,6 +115,63 @@ private slots:
         list.setHeading(6, QString());
         list.scrollToBottom();
         QTRY_VERIFY(m_asked.contains(6));
+    }
+
+    void batchesLoadedInOnePassReachTheViewsOnce()
+    {
+        // An owner that loads four rows whenever a row beyond them is drawn and lets window
+        // events run meanwhile (the article search): every batch must not cost a layout and a
+        // repaint, yet the rows drawn afterwards are the loaded ones.
+        VirtualList list(1);
+        // The tester reads rows while they are announced, which loads more: a handler changing the
+        // count during a publication must not break the announced one.
+        std::optional<QAbstractItemModelTester> tester;
+        tester.emplace(list.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        int loaded = 0;
+        int batches = 0;
+        list.setFillRow([&](int r, VirtualListRow& cells) {
+            if (r > loaded) {
+                loaded += 4;
+                ++batches;
+                QCoreApplication::processEvents();
+                list.setRowCount(loaded * 3 / 2);
+                list.refresh();
+            }
+            cells.setText(1, r <= loaded ? QString::number(r) : QString());
+        });
+        list.resize(300, 400);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy changed(list.model(), &QAbstractItemModel::dataChanged);
+        list.setRowCount(6);
+        QTRY_VERIFY(batches >= 4);
+        QTest::qWait(50);
+        const int visible = list.rowAt(list.viewport()->height() - 1);
+        QVERIFY2(visible < 0 || visible + 1 <= loaded, qPrintable(QString::number(visible)));
+        QVERIFY2(
+            inserted.size() <= 3,
+            qPrintable(QStringLiteral("%1 insertions for %2 batches").arg(inserted.size()).arg(batches)));
+        QVERIFY2(changed.size() <= 3,
+                 qPrintable(QStringLiteral("%1 changes for %2 batches").arg(changed.size()).arg(batches)));
+        QCOMPARE(list.model()->rowCount(), loaded * 3 / 2);
+        QCOMPARE(list.model()->data(list.model()->index(4, 0)).toString(), QStringLiteral("5"));
+
+        // Scrolling on loads the next rows in one pass as well (read by the view alone now).
+        tester.reset();
+        QTest::qWait(20);
+        const int before = batches;
+        inserted.clear();
+        list.scrollToBottom();
+        QTRY_VERIFY(batches > before + 2);
+        QTest::qWait(50);
+        QVERIFY2(
+            inserted.size() <= 2,
+            qPrintable(
+                QStringLiteral("%1 insertions for %2 batches").arg(inserted.size()).arg(batches - before)));
+        const int last = list.rowAt(list.viewport()->height() - 1);
+        QVERIFY(last + 1 <= loaded);
+        QCOMPARE(list.model()->data(list.model()->index(last, 0)).toString(), QString::number(last + 1));
     }
 
     void rowCountIsSixteenBit_data()
