@@ -86,7 +86,7 @@ public:
                                const Callbacks& callbacks = {});
 
     // Deletes the source of an archived file when it is still what was packed. A changed or
-    // replaced source is kept, logged, and the outcome's reason says so; false then.
+    // replaced source is kept, logged, and the outcome's reason says so; false only then.
     static bool deleteSource(HandoverOutcome& outcome);
 
 private:

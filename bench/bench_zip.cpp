@@ -18,8 +18,11 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <span>
 
 namespace {
 
@@ -96,6 +99,17 @@ bool concurrentRuns(const QString& base, double largest)
     const QString folder = QDir(base).filePath("zwei");
     QDir().mkpath(folder);
     erpsim::createDemoDatabase(QDir(folder).filePath("erp.db"));
+    {
+        // A colleague at the second workstation: keys are per user, so two users' runs need not
+        // wait for each other's seconds.
+        auto db = QSqlDatabase::addDatabase("QSQLITE", "kollege");
+        db.setDatabaseName(QDir(folder).filePath("erp.db"));
+        if (db.open())
+            QSqlQuery(db).exec(
+                "INSERT INTO pers_edv VALUES (1, '21', 'demo', 'J', 'Kollege', 117, 10, '221', '1')");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("kollege");
     QProcess daemon;
     daemon.start(binary("velmor-erpd"), {"--db", QDir(folder).filePath("erp.db"), "--port", "0"});
     QByteArray out;
@@ -108,18 +122,30 @@ bool concurrentRuns(const QString& base, double largest)
         std::fprintf(stderr, "velmor-erpd did not start\n");
         return false;
     }
-    const char* const users[2] = {"17", "20"};
+    const char* const users[2] = {"17", "21"};
+    auto environment = [&](const char* user) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VELMOR_LOGIN", QStringLiteral("1 0 %1 demo 127.0.0.1 %2").arg(user, port.captured(1)));
+        env.insert("XDG_RUNTIME_DIR", folder);
+        return env;
+    };
+    // What a process costs beyond the run itself (start, login, one small file, end): each run's
+    // limit is the in-process one plus this, measured here.
+    QProcess single;
+    single.setProcessEnvironment(environment(users[0]));
+    const QStringList tiny = makeFiles(QDir(folder).filePath("klein"), "klein", 1, 1000, false, "pdf");
+    QElapsedTimer startup;
+    startup.start();
+    single.start(binary("velmor-handover"), tiny);
+    single.waitForFinished(60000);
+    const double overhead = seconds(startup);
     QProcess runs[2];
     QElapsedTimer clocks[2];
     double took[2] = {};
     for (int r = 0; r < 2; ++r) {
         const QStringList files = makeFiles(QDir(folder).filePath(QStringLiteral("platz%1").arg(r)), "scan",
                                             10, 20LL << 20, false, "pdf");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VELMOR_LOGIN",
-                   QStringLiteral("1 0 %1 demo 127.0.0.1 %2").arg(users[r], port.captured(1)));
-        env.insert("XDG_RUNTIME_DIR", folder);
-        runs[r].setProcessEnvironment(env);
+        runs[r].setProcessEnvironment(environment(users[r]));
         runs[r].setProgram(binary("velmor-handover"));
         runs[r].setArguments(files);
     }
@@ -138,24 +164,31 @@ bool concurrentRuns(const QString& base, double largest)
     QSet<QString> keys, archives;
     int registered = 0;
     const QRegularExpression ok("^OK .+ -> (.+) (\\d+)$");
-    for (QProcess& run : runs)
+    for (QProcess& run : runs) {
+        int lines = 0;
         for (const QString& line :
              QString::fromUtf8(run.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
             if (const auto m = ok.match(line); m.hasMatch()) {
                 ++registered;
+                ++lines;
                 keys << m.captured(2);
                 archives << m.captured(1);
             }
+        if (lines < 10)
+            std::fprintf(stderr, "velmor-handover (exit %d): %s\n", run.exitCode(),
+                         run.readAllStandardError().left(400).constData());
+    }
     daemon.kill();
     daemon.waitForFinished(5000);
-    const double limit = 9 * 1.1 + largest;
+    const double limit = 9 * 1.1 + largest + overhead;
     const bool met = took[0] <= limit && took[1] <= limit && registered == 20 && keys.size() == 20 &&
                      archives.size() == 20;
     std::printf("two hand-overs of 10 files of 20 MB at once on one transfer folder (processes): %.2f s and "
-                "%.2f s, each against its limit %.2f s (%.2fx, %.2fx); %d registered, %lld distinct keys, "
-                "%lld distinct archives: %s\n",
-                took[0], took[1], limit, took[0] / limit, took[1] / limit, registered, qlonglong(keys.size()),
-                qlonglong(archives.size()), met ? "met" : "NOT met");
+                "%.2f s, each against its limit 9 pauses + 10%% + largest packing + one process's start, "
+                "login and end (%.2f s) = %.2f s (%.2fx, %.2fx); %d registered, %lld distinct keys, %lld "
+                "distinct archives: %s\n",
+                took[0], took[1], overhead, limit, took[0] / limit, took[1] / limit, registered,
+                qlonglong(keys.size()), qlonglong(archives.size()), met ? "met" : "NOT met");
     return true;
 }
 
@@ -174,7 +207,9 @@ int main(int argc, char** argv)
         {"(b) 20 compressible files of 20 MB", 20, 20LL << 20, true, "txt", 2.5, 0},
         {"(c) 200 files of 200 KB", 200, 200LL << 10, false, "tif", 3.0, 0},
     };
-    for (const Case& c : cases) {
+    // "handover" as second argument: only the hand-over parts.
+    const bool handoverOnly = argc > 2 && QByteArray(argv[2]) == "handover";
+    for (const Case& c : handoverOnly ? std::span<const Case>() : std::span<const Case>(cases)) {
         const QString src = dir.filePath(QStringLiteral("src-%1").arg(c.suffix));
         const QStringList files =
             makeFiles(src, QStringLiteral("f"), c.count, c.size, c.compressible, c.suffix);
