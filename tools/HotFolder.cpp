@@ -363,7 +363,8 @@ HotFolder::Result HotFolder::processFile(const QString& name)
         return Result::Done;
     }
     emit result(okLine);
-    if (m_options.deleteSources)
+    // A source that could not be deleted (read-only) is put aside like one that is kept.
+    if (m_options.deleteSources && !QFileInfo::exists(working))
         return Result::Done;
     if (moveInto(working, doneFolderName()).isEmpty())
         emit status(
