@@ -361,6 +361,18 @@ private slots:
         QCOMPARE(registrations("abgebrochen.zip"), 1);
     }
 
+    // The documented exit code 1: the folder itself went away.
+    void endsWhenTheFolderGoes()
+    {
+        startWatch(m_daemon.port());
+        QTest::qWait(1500);
+        QVERIFY(QDir(hot()).removeRecursively());
+        QVERIFY(m_watch.waitForFinished(15000));
+        QCOMPARE(m_watch.exitCode(), 1);
+        read();
+        QVERIFY2(m_err.contains("ist nicht mehr da"), qPrintable(m_err));
+    }
+
     void refusesBadCalls_data()
     {
         QTest::addColumn<QStringList>("args");
