@@ -14,6 +14,7 @@
 #include "widgets/FileDialog.h"
 #include "widgets/MaskedDateEdit.h"
 #include "widgets/MessageBox.h"
+#include "widgets/PasswordEcho.h"
 #include "widgets/ScreenPointer.h"
 #include "widgets/Twips.h"
 
@@ -99,7 +100,11 @@ FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("FMStart"));
     buildControls();
     buildMenus();
-    setLogWindowCreator([] { frmProgrammverlauf::instance(); });
+    TrackWindowOrder();
+    // The login dialog and the log window belong to this window.
+    FMPass& login = FMPass::instance();
+    login.setParent(this, login.windowFlags());
+    setLogWindowCreator([this] { logWindow(); });
     setMinimumSize(documentedSize());
     resize(documentedSize());
     restoreWindowState();
@@ -108,7 +113,9 @@ FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
 FMStart::~FMStart()
 {
     // The login dialog lives on after this window; it must not reach back into a deleted one.
-    FMPass::instance().setMainWindow(nullptr, nullptr);
+    FMPass& login = FMPass::instance();
+    login.setMainWindow(nullptr, nullptr);
+    login.setParent(nullptr, login.windowFlags());
     setLogWindowCreator(nullptr);
 }
 
@@ -223,7 +230,7 @@ void FMStart::buildControls()
 
     fr_Passwort = named(new QGroupBox(QStringLiteral(" Passwort"), central), QStringLiteral("fr_Passwort"));
     txt_Passwort = named(new QLineEdit(fr_Passwort), QStringLiteral("txt_Passwort"));
-    txt_Passwort->setEchoMode(QLineEdit::Password);
+    ShowPasswordAsStars(txt_Passwort);
     txt_Passwort->setToolTip(QStringLiteral("Passwort für Archivzugriff auf das Dokument"));
     txt_Passwort->setAccessibleName(QStringLiteral("Passwort"));
     place(txt_Passwort, 120, 300, 2880, 330);
@@ -375,8 +382,8 @@ void FMStart::buildMenus()
     mProgrammverlauf =
         named(hilfe->addAction(QStringLiteral("Programmverlauf")), QStringLiteral("mProgrammverlauf"));
     connect(HilfeUeber, &QAction::triggered, this, [] { frmAbout::showModeless(); });
-    connect(mProgrammverlauf, &QAction::triggered, this, [] {
-        frmProgrammverlauf& log = frmProgrammverlauf::instance();
+    connect(mProgrammverlauf, &QAction::triggered, this, [this] {
+        frmProgrammverlauf& log = logWindow();
         log.show();
         log.raise();
     });
@@ -387,6 +394,14 @@ void FMStart::buildMenus()
         named(mRechtsImage->addAction(QStringLiteral("Entfernen")), QStringLiteral("m_RechtsImage(0)"));
     connect(m_RechtsImage[0], &QAction::triggered, this, [this] { m_RechtsImage_Click(0); });
     new FileListMenu(FileListe, mRechtsImage, m_RechtsImage[0]);
+}
+
+frmProgrammverlauf& FMStart::logWindow()
+{
+    frmProgrammverlauf& log = frmProgrammverlauf::instance();
+    if (log.parentWidget() != this)
+        log.setParent(this, log.windowFlags() | Qt::Window);
+    return log;
 }
 
 QString FMStart::caption(const QString& userName, const QString& firma, const QString& filiale)
@@ -670,7 +685,7 @@ void FMStart::setRunning(bool running)
 
 void FMStart::OKButton_Click()
 {
-    if (m_running)
+    if (m_running || !RequireLogin())
         return;
     ScreenPointer::set(ScreenPointer::Hourglass);
     if (!cmb_LinkBelArt->currentText().isEmpty() &&
@@ -776,7 +791,7 @@ void FMStart::OKButton_Click()
 
 void FMStart::SucheBelegnummer_Click()
 {
-    if (cmb_LinkBelArt->currentText().isEmpty())
+    if (cmb_LinkBelArt->currentText().isEmpty() || !RequireLogin())
         return;
     const QString code = DocumentSearch::typeCode(cmb_LinkBelArt->currentText());
     const QString account = DocumentSearch::accountArgument(txt_KKRNr->text());
@@ -801,12 +816,16 @@ void FMStart::SucheBelegnummer_Click()
 
 void FMStart::b_KKRSuche_Click()
 {
+    if (!RequireLogin())
+        return;
     // The option buttons decide, not KontoKreisCode, which a background click may have reset.
     txt_KKRNr->setText(o_KontoKreis[0]->isChecked() ? SearchCustomer() : SearchSupplier());
 }
 
 void FMStart::b_BAU_Click()
 {
+    if (!RequireLogin())
+        return;
     DBBegin();
     if (session().ProgramEnded)
         return;

@@ -14,6 +14,7 @@ class QPushButton;
 class QRadioButton;
 class QSplitter;
 class QListWidgetItem;
+class frmProgrammverlauf;
 namespace preview {
 class PreviewPane;
 }
@@ -113,6 +114,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The log window, created on first use, owned by this window.
+    frmProgrammverlauf& logWindow();
     void buildControls();
     void buildMenus();
     void appendFiles(const QStringList& paths);

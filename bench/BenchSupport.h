@@ -24,13 +24,16 @@ struct Daemon
 {
     QProcess process;
     quint16 port = 0;
-    bool start(const QString& db)
+    // binary: another build of the daemon (or a wrapper that runs it) instead of the one beside this.
+    bool start(const QString& db, QString binary = QString())
     {
-        process.start(QCoreApplication::applicationDirPath() + "/velmor-erpd", {"--db", db, "--port", "0"});
+        if (binary.isEmpty())
+            binary = QCoreApplication::applicationDirPath() + "/velmor-erpd";
+        process.start(binary, {"--db", db, "--port", "0"});
         if (!process.waitForStarted(5000))
             return false;
         QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+        for (int i = 0; i < 300 && !out.contains('\n'); ++i) {
             process.waitForReadyRead(100);
             out += process.readAllStandardOutput();
         }

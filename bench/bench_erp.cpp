@@ -2,6 +2,8 @@
 //  1. open-by-id round trip to velmor-erpd vs. a bare TCP echo of a frame of the same size;
 //  2. streaming a 10,000-row result set, rows/s, vs. reading the same rows from SQLite directly;
 //  3. KkrSuche's first 500 rows over the large data, vs. the same statement in SQLite directly.
+// With --peer-daemon OLD, only 1. and 2. run, side by side with that other build of velmor-erpd,
+// alternating, so a change to the daemon shows as a ratio; --daemon NEW replaces this build's.
 #include "BenchSupport.h"
 #include "cacheclient/ChannelFactory.h"
 #include "cacheclient/Protocol.h"
@@ -105,18 +107,104 @@ double echoRoundTripMicros(quint16 port, const QByteArray& frame, int rounds)
     return median(samples);
 }
 
+std::shared_ptr<Factory> connectTo(const Daemon& daemon)
+{
+    auto factory = std::make_shared<ChannelFactory>(std::make_shared<TcpChannel>());
+    QString cs = QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(daemon.port);
+    return factory->connect(cs) ? factory : nullptr;
+}
+
+// Microseconds of opening random customers, one sample each.
+void openMicros(Factory& factory, QRandomGenerator& random, int rounds, std::vector<double>& samples)
+{
+    for (int i = 0; i < rounds; ++i) {
+        const QString id = QStringLiteral("1||K||%1").arg(10000 + random.bounded(99000));
+        QElapsedTimer t;
+        t.start();
+        factory.openId("XR.KontoStamm", id);
+        samples.push_back(t.nsecsElapsed() / 1000.0);
+    }
+}
+
+// Rows per second of reading 10,000 building sites with all their columns.
+double streamRate(Factory& factory)
+{
+    QElapsedTimer t;
+    t.start();
+    auto rs = factory.resultSet("XR.KundBau", "BaustellenAuswahl");
+    rs->execute({"1", "", "", "", "", "", "", "", ""});
+    int n = 0;
+    qsizetype chars = 0;
+    while (n < 10000 && rs->next()) {
+        for (int c = 1; c <= 5; ++c)
+            chars += rs->columnValue(c).size();
+        ++n;
+    }
+    rs->close();
+    return chars > 0 ? n / (t.nsecsElapsed() / 1e9) : 0;
+}
+
+// This build's daemon and another, measured in turns, each turn starting with the other one.
+int sideBySide(const QString& db, const QString& self, const QString& peer)
+{
+    Daemon ours, theirs;
+    if (!ours.start(db, self) || !theirs.start(db, peer)) {
+        std::fprintf(stderr, "velmor-erpd startet nicht\n");
+        return 1;
+    }
+    auto a = connectTo(ours);
+    auto b = connectTo(theirs);
+    if (!a || !b)
+        return 1;
+    QRandomGenerator random(11);
+    std::vector<double> opensA, opensB, ratesA, ratesB;
+    openMicros(*a, random, 300, opensA);
+    openMicros(*b, random, 300, opensB);
+    opensA.clear();
+    opensB.clear();
+    // Short turns, so that a burst of load on the shared machine falls on both sides alike.
+    for (int turn = 0; turn < 100; ++turn) {
+        for (int side = 0; side < 2; ++side) {
+            const bool first = (turn + side) % 2 == 0;
+            Factory& f = first ? *a : *b;
+            openMicros(f, random, 50, first ? opensA : opensB);
+            if (turn % 5 == 0)
+                (first ? ratesA : ratesB).push_back(streamRate(f));
+        }
+    }
+    const double openRatio = median(opensA) / median(opensB);
+    const double rateRatio = median(ratesA) / median(ratesB);
+    std::printf("side by side with %s (100 alternating turns of 50 opens, 20 streams each, medians):\n"
+                "  open by id: %.1f us vs. %.1f us; ratio %.3f (goal <= 1.05: %s)\n"
+                "  streaming: %.0f rows/s vs. %.0f rows/s; ratio %.3f (goal >= 0.95: %s)\n",
+                qPrintable(peer), median(opensA), median(opensB), openRatio, verdict(openRatio <= 1.05),
+                median(ratesA), median(ratesB), rateRatio, verdict(rateRatio >= 0.95));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "Aufruf: bench_erp LARGE.db\n");
+    QString db, self, peer;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if ((arg == QLatin1String("--daemon") || arg == QLatin1String("--peer-daemon")) && i + 1 < argc)
+            (arg == QLatin1String("--daemon") ? self : peer) = QString::fromLocal8Bit(argv[++i]);
+        else
+            db = arg;
+    }
+    if (db.isEmpty()) {
+        std::fprintf(
+            stderr,
+            "Aufruf: bench_erp LARGE.db [--daemon VELMOR-ERPD] [--peer-daemon ANDERER-VELMOR-ERPD]\n");
         return 2;
     }
-    const QString db = QString::fromLocal8Bit(argv[1]);
+    if (!peer.isEmpty())
+        return sideBySide(db, self, peer);
     Daemon daemon;
-    if (!daemon.start(db)) {
+    if (!daemon.start(db, self)) {
         std::fprintf(stderr, "velmor-erpd startet nicht\n");
         return 1;
     }

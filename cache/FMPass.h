@@ -15,8 +15,9 @@ class FMPass : public QDialog
 public:
     static FMPass& instance();
 
-    // Writes the connection settings from the two dialogs; the password is never stored.
-    void Sichern();
+    // Writes the connection settings from the two dialogs; the password is never stored. The
+    // server dialog saves its own fields only and keeps the stored user.
+    void Sichern(bool keepName = false);
 
     // The main window, once it exists: a new login from it renews its caption; "Abbruch" ends
     // the program only when mayEnd (if given) agrees.
@@ -28,6 +29,9 @@ public:
     QPushButton* BUSpeich;
     QPushButton* BUAusst;
     QPushButton* BUServer;
+
+    // The close box (and Escape): the password box is emptied.
+    void reject() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -13,6 +13,20 @@ constexpr qsizetype HeaderSize = 4;
 constexpr qsizetype MaxRequestFrame = 1 << 20;
 constexpr qsizetype MaxReplyFrame = 64 << 20;
 
+// What one decoded frame may hold. A decoded item costs a few times its encoded bytes, a
+// container far more, so both are capped and memory stays within a small multiple of the frame.
+struct FrameLimits
+{
+    qsizetype maxFrame;
+    qsizetype maxItems;      // every value, key and container
+    qsizetype maxContainers; // maps and arrays
+    int maxDepth;
+};
+// A request is one map of a few fields and at most 64 arguments.
+inline constexpr FrameLimits RequestLimits{MaxRequestFrame, 4096, 64, 4};
+// A reply carries up to 10,000 rows, each an array of texts.
+inline constexpr FrameLimits ReplyLimits{MaxReplyFrame, 4 << 20, 1 << 16, 8};
+
 // Field and operation names.
 namespace key {
 inline const QString Op = QStringLiteral("op");
@@ -54,17 +68,26 @@ constexpr int FrameTooLarge = 9002;
 constexpr int UnknownOperation = 9003;
 constexpr int BadVersion = 9004;
 constexpr int Truncated = 9005;
+// The server closed a connection that sent no hello in time, stayed idle too long, or was
+// the idlest when every slot was taken.
+constexpr int Timeout = 9006;
 } // namespace error
 
 QByteArray encodeFrame(const QCborMap& message);
 
 // Accumulates bytes from a stream and cuts them into frames. Every frame is untrusted:
-// a declared size above the limit or a payload that is not one CBOR map is an error,
-// after which the reader stays failed.
+// a declared size above the limit, a payload beyond the limits or one that is not one CBOR
+// map is an error, after which the reader stays failed.
 class FrameReader
 {
 public:
-    explicit FrameReader(qsizetype maxFrame) : m_maxFrame(maxFrame) {}
+    explicit FrameReader(const FrameLimits& limits) : m_limits(limits) {}
+    // Only the size is given: the request or reply limits, whichever that size belongs to.
+    explicit FrameReader(qsizetype maxFrame)
+        : m_limits(maxFrame <= MaxRequestFrame ? RequestLimits : ReplyLimits)
+    {
+        m_limits.maxFrame = maxFrame;
+    }
 
     enum class Status { NeedMore, Frame, Error };
 
@@ -74,11 +97,16 @@ public:
     bool midFrame() const { return !m_buffer.isEmpty(); }
     const QString& errorText() const { return m_error; }
     int errorNumber() const { return m_errorNumber; }
+    // Encoded size of the last frame returned.
+    qsizetype lastFrameSize() const { return m_lastFrameSize; }
 
 private:
     Status fail(int number, const QString& text);
+    // Walks the payload without building it; an empty text means it is within the limits.
+    QString checkShape(const QByteArray& payload) const;
 
-    qsizetype m_maxFrame;
+    FrameLimits m_limits;
+    qsizetype m_lastFrameSize = 0;
     QByteArray m_buffer;
     QString m_error;
     int m_errorNumber = 0;

@@ -42,7 +42,7 @@ private:
     [[noreturn]] void fail(int number, const QString& text);
 
     QTcpSocket* m_socket = nullptr;
-    protocol::FrameReader m_reader{protocol::MaxReplyFrame};
+    protocol::FrameReader m_reader{protocol::ReplyLimits};
     QHash<qint64, QCborMap> m_replies;
     QSet<qint64> m_discard;
     qint64 m_nextId = 1;

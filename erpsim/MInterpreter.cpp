@@ -8,8 +8,9 @@ namespace erpsim {
 
 namespace {
 
-constexpr int MaxLineLength = 32767;
-constexpr int MaxDepth = 64;
+constexpr qsizetype MaxLineLength = 32767;
+constexpr int MaxDepth = MInterpreter::MaxDepth;
+constexpr qsizetype MaxString = MInterpreter::MaxString;
 
 double numericValue(const QString& text)
 {
@@ -56,8 +57,8 @@ bool truth(const QString& value)
 class Parser
 {
 public:
-    Parser(const QString& line, MEnvironment& env, QHash<QString, QString>& vars)
-        : m_line(line), m_env(env), m_vars(vars)
+    Parser(const QString& line, MEnvironment& env, MInterpreter& interpreter)
+        : m_line(line), m_env(env), m_interpreter(interpreter), m_vars(interpreter.variables())
     {
     }
 
@@ -77,6 +78,32 @@ public:
     }
 
 private:
+    // Every recursive construct enters through one of these, so no line nests deeper than
+    // MaxDepth whatever it is made of.
+    class Nesting
+    {
+    public:
+        explicit Nesting(Parser& parser) : m_parser(parser)
+        {
+            if (++m_parser.m_depth > MaxDepth) {
+                --m_parser.m_depth;
+                m_parser.error("<STACK>", QStringLiteral("Ausdruck zu tief verschachtelt"));
+            }
+        }
+        ~Nesting() { --m_parser.m_depth; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+    private:
+        Parser& m_parser;
+    };
+
+    void checkLength(qsizetype size) const
+    {
+        if (size > MaxString)
+            error("<MAXSTRING>", QStringLiteral("Zeichenkette länger als %1 Zeichen").arg(MaxString));
+    }
+
     [[noreturn]] void error(const char* code, const QString& detail = QString()) const
     {
         QString text = QStringLiteral("M-Fehler %1").arg(QLatin1String(code));
@@ -160,7 +187,7 @@ private:
                 expect(u'=');
                 const QString value = expression();
                 if (enabled)
-                    m_vars.insert(var, value);
+                    m_interpreter.setVariable(var, value);
             } while (accept(u','));
         } else if (is("WRITE", "W")) {
             if (!args)
@@ -172,8 +199,14 @@ private:
                 } else if (accept(u'#')) {
                 } else {
                     const QString value = expression();
-                    if (enabled)
+                    if (enabled) {
+                        if (m_written + value.size() > MInterpreter::MaxOutput)
+                            error(
+                                "<MAXSTRING>",
+                                QStringLiteral("Ausgabe länger als %1 Zeichen").arg(MInterpreter::MaxOutput));
+                        m_written += value.size();
                         m_out += value;
+                    }
                 }
             } while (accept(u','));
         } else if (is("DO", "D")) {
@@ -189,12 +222,12 @@ private:
         } else if (is("KILL", "K")) {
             if (!args) {
                 if (enabled)
-                    m_vars.clear();
+                    m_interpreter.killAll();
             } else {
                 do {
                     const QString var = name();
                     if (enabled)
-                        m_vars.remove(var);
+                        m_interpreter.killVariable(var);
                 } while (accept(u','));
             }
         } else if (is("QUIT", "Q")) {
@@ -231,14 +264,15 @@ private:
 
     QString expression()
     {
-        if (++m_depth > MaxDepth)
-            error("<STACK>", QStringLiteral("Ausdruck zu tief verschachtelt"));
+        const Nesting nesting(*this);
         QString left = atom();
         for (;;) {
             const QChar c = peek();
             if (c == u'_') {
                 ++m_pos;
-                left += atom();
+                const QString right = atom();
+                checkLength(left.size() + right.size());
+                left += right;
             } else if (c == u'+') {
                 ++m_pos;
                 left = canonic(numericValue(left) + numericValue(atom()));
@@ -261,7 +295,6 @@ private:
                 break;
             }
         }
-        --m_depth;
         return left;
     }
 
@@ -308,6 +341,7 @@ private:
 
     QString atom()
     {
+        const Nesting nesting(*this);
         const QChar c = peek();
         if (c == u'"')
             return stringLiteral();
@@ -450,10 +484,12 @@ private:
 
     const QString& m_line;
     MEnvironment& m_env;
-    QHash<QString, QString>& m_vars;
+    MInterpreter& m_interpreter;
+    const QHash<QString, QString>& m_vars;
     qsizetype m_pos = 0;
     int m_depth = 0;
     QString m_out;
+    qsizetype m_written = 0;
     QString m_lastGlobal;
 };
 
@@ -472,8 +508,51 @@ QString MInterpreter::zversion()
 QString MInterpreter::execute(const QString& line)
 {
     // As in M, variables set before an error in the same line stay set.
-    Parser parser(line, m_env, m_vars);
+    Parser parser(line, m_env, *this);
     return parser.run();
+}
+
+namespace {
+[[noreturn]] void storeError(const QString& detail)
+{
+    throw serverError(ServerError::MError, QStringLiteral("M-Fehler <STORE> %1").arg(detail));
+}
+} // namespace
+
+void MInterpreter::setVariable(const QString& name, const QString& value)
+{
+    if (value.size() > MaxString)
+        throw serverError(ServerError::MError,
+                          QStringLiteral("M-Fehler <MAXSTRING> Wert von %1 länger als %2 Zeichen")
+                              .arg(name)
+                              .arg(MaxString));
+    const auto it = m_vars.find(name);
+    const qsizetype old = it == m_vars.end() ? 0 : name.size() + it->size();
+    const qsizetype chars = m_localChars - old + name.size() + value.size();
+    if (it == m_vars.end() && m_vars.size() >= MaxLocals)
+        storeError(QStringLiteral("mehr als %1 lokale Variablen").arg(MaxLocals));
+    if (chars > MaxLocalChars)
+        storeError(QStringLiteral("lokale Variablen größer als %1 Zeichen").arg(MaxLocalChars));
+    if (it == m_vars.end())
+        m_vars.insert(name, value);
+    else
+        *it = value;
+    m_localChars = chars;
+}
+
+void MInterpreter::killVariable(const QString& name)
+{
+    const auto it = m_vars.find(name);
+    if (it == m_vars.end())
+        return;
+    m_localChars -= name.size() + it->size();
+    m_vars.erase(it);
+}
+
+void MInterpreter::killAll()
+{
+    m_vars.clear();
+    m_localChars = 0;
 }
 
 } // namespace erpsim

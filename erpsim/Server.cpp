@@ -7,6 +7,13 @@
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <atomic>
+#include <chrono>
+#include <exception>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace erpsim {
 
@@ -14,24 +21,71 @@ namespace protocol = cacheclient::protocol;
 
 namespace {
 
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Freed memory of a thread's arena stays with the process until it is trimmed.
+void returnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+// A request frame this large leaves enough freed memory behind to be worth returning.
+constexpr qsizetype TrimAfterFrame = 64 * 1024;
+constexpr int PollMs = 100;
+
+} // namespace
+
+// What the listener and a connection's thread share about that connection.
+struct ConnectionState
+{
+    std::atomic<qint64> lastActiveMs{nowMs()};
+    std::atomic<bool> busy{false};
+    std::atomic<bool> evict{false};
+};
+
+namespace {
+
 class ConnectionWorker : public QThread
 {
 public:
-    ConnectionWorker(qintptr descriptor, QString path, std::shared_ptr<Trace> trace, int number, int frameTimeoutMs,
+    ConnectionWorker(qintptr descriptor, QString path, std::shared_ptr<Trace> trace, int number,
+                     const ServerLimits& limits, std::shared_ptr<ConnectionState> state,
                      const QAtomicInt& stopping)
         : m_descriptor(descriptor), m_path(std::move(path)), m_trace(std::move(trace)), m_number(number),
-          m_frameTimeoutMs(frameTimeoutMs), m_stopping(stopping)
+          m_limits(limits), m_state(std::move(state)), m_stopping(stopping)
     {
     }
 
 protected:
     void run() override
     {
-        QTcpSocket socket;
-        if (!socket.setSocketDescriptor(m_descriptor))
-            return;
-        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        {
+            QTcpSocket socket;
+            if (!socket.setSocketDescriptor(m_descriptor))
+                return;
+            socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            // Whatever escapes ends this connection only: an exception leaving run() would end the server.
+            try {
+                serve(socket);
+            } catch (const std::exception& error) {
+                farewell(socket, QString::fromLocal8Bit(error.what()));
+            } catch (...) {
+                farewell(socket, QStringLiteral("unbekannte Ausnahme"));
+            }
+        }
+        returnFreedMemory();
+    }
 
+private:
+    void serve(QTcpSocket& socket)
+    {
         std::unique_ptr<Session> session;
         try {
             session = std::make_unique<Session>(m_path, m_trace.get(), m_number);
@@ -40,21 +94,43 @@ protected:
             return;
         }
 
-        protocol::FrameReader reader(protocol::MaxRequestFrame);
+        protocol::FrameReader reader(protocol::RequestLimits);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
         QElapsedTimer sinceBytes;
         sinceBytes.start();
+        auto closeWith = [&](const QString& text) {
+            send(socket, protocol::errorReply(0, protocol::error::Timeout, text));
+        };
         while (!m_stopping.loadRelaxed()) {
-            if (!socket.bytesAvailable() && !socket.waitForReadyRead(200)) {
+            if (m_state->evict.load()) {
+                closeWith(QStringLiteral(
+                    "Alle Verbindungen belegt; diese war am längsten untätig und wurde beendet"));
+                return;
+            }
+            if (!session->greeted() && sinceStart.elapsed() > m_limits.helloTimeoutMs) {
+                closeWith(QStringLiteral("Keine Anmeldung (hello) innerhalb von %1 ms, Verbindung beendet")
+                              .arg(m_limits.helloTimeoutMs));
+                return;
+            }
+            if (!socket.bytesAvailable() && !socket.waitForReadyRead(PollMs)) {
                 if (socket.state() != QAbstractSocket::ConnectedState)
                     return;
-                if (reader.midFrame() && sinceBytes.elapsed() > m_frameTimeoutMs) {
-                    send(socket, protocol::errorReply(0, protocol::error::Truncated,
-                                                      QStringLiteral("Unvollständige Anfrage, Verbindung beendet")));
+                if (reader.midFrame() && sinceBytes.elapsed() > m_limits.frameTimeoutMs) {
+                    send(socket,
+                         protocol::errorReply(0, protocol::error::Truncated,
+                                              QStringLiteral("Unvollständige Anfrage, Verbindung beendet")));
+                    return;
+                }
+                if (sinceBytes.elapsed() > m_limits.idleTimeoutMs) {
+                    closeWith(QStringLiteral("Verbindung nach %1 s ohne Anfrage beendet")
+                                  .arg(m_limits.idleTimeoutMs / 1000));
                     return;
                 }
                 continue;
             }
             sinceBytes.restart();
+            m_state->lastActiveMs.store(nowMs());
             reader.append(socket.readAll());
             for (;;) {
                 QCborMap request;
@@ -65,17 +141,36 @@ protected:
                     send(socket, protocol::errorReply(0, reader.errorNumber(), reader.errorText()));
                     return;
                 }
+                // Only the work is busy: a peer that does not read its replies may make room.
+                m_state->busy.store(true);
                 const Session::Reply reply = session->handle(request);
-                if (!send(socket, reply.message) || reply.closeConnection)
+                m_state->busy.store(false);
+                request = QCborMap();
+                if (reader.lastFrameSize() >= TrimAfterFrame)
+                    returnFreedMemory();
+                const bool sent = send(socket, reply.message);
+                m_state->lastActiveMs.store(nowMs());
+                if (!sent || reply.closeConnection)
                     return;
             }
         }
     }
 
-private:
+    static void farewell(QTcpSocket& socket, const QString& reason)
+    {
+        try {
+            send(socket,
+                 protocol::errorReply(0, protocol::error::BadFrame,
+                                      QStringLiteral("Interner Fehler, Verbindung beendet: %1").arg(reason)));
+        } catch (...) {
+        }
+    }
+
     static bool send(QTcpSocket& socket, const QCborMap& message)
     {
         socket.write(protocol::encodeFrame(message));
+        // Most replies fit the kernel's buffer at once; only the rest needs a blocking wait.
+        socket.flush();
         while (socket.bytesToWrite() > 0) {
             if (!socket.waitForBytesWritten(30000))
                 return false;
@@ -87,7 +182,8 @@ private:
     QString m_path;
     std::shared_ptr<Trace> m_trace;
     int m_number;
-    int m_frameTimeoutMs;
+    ServerLimits m_limits;
+    std::shared_ptr<ConnectionState> m_state;
     const QAtomicInt& m_stopping;
 };
 
@@ -104,30 +200,54 @@ void Server::stop()
 {
     close();
     m_stopping.storeRelaxed(1);
-    for (const QPointer<QThread>& worker : std::as_const(m_workers))
-        if (worker)
-            worker->wait();
+    for (const Worker& worker : std::as_const(m_workers))
+        if (worker.thread)
+            worker.thread->wait();
     m_workers.clear();
+}
+
+bool Server::evictIdlest()
+{
+    const qint64 now = nowMs();
+    ConnectionState* idlest = nullptr;
+    qint64 longest = -1;
+    for (const Worker& worker : std::as_const(m_workers)) {
+        ConnectionState& state = *worker.state;
+        if (state.busy.load() || state.evict.load())
+            continue;
+        const qint64 idle = now - state.lastActiveMs.load();
+        if (idle > longest) {
+            longest = idle;
+            idlest = &state;
+        }
+    }
+    if (!idlest)
+        return false;
+    idlest->evict.store(true);
+    return true;
 }
 
 void Server::incomingConnection(qintptr socketDescriptor)
 {
-    m_workers.removeAll(nullptr);
-    int running = 0;
-    for (const QPointer<QThread>& worker : std::as_const(m_workers))
-        if (worker && worker->isRunning())
-            ++running;
-    if (running >= MaxConnections) {
+    m_workers.removeIf([](const Worker& worker) { return !worker.thread || worker.thread->isFinished(); });
+    // A connection told to close still runs for a moment; its slot is already free.
+    qsizetype taken = 0;
+    for (const Worker& worker : std::as_const(m_workers))
+        if (!worker.state->evict.load())
+            ++taken;
+    if (taken >= m_limits.maxConnections && !evictIdlest()) {
         QTcpSocket refused;
         refused.setSocketDescriptor(socketDescriptor);
-        refused.write(protocol::encodeFrame(protocol::errorReply(0, protocol::error::BadFrame,
-                                                                 QStringLiteral("Zu viele Verbindungen"))));
+        refused.write(protocol::encodeFrame(
+            protocol::errorReply(0, protocol::error::BadFrame, QStringLiteral("Zu viele Verbindungen"))));
         refused.waitForBytesWritten(1000);
         return;
     }
-    auto* worker = new ConnectionWorker(socketDescriptor, m_path, m_trace, ++m_connections, m_frameTimeoutMs, m_stopping);
+    auto state = std::make_shared<ConnectionState>();
+    auto* worker =
+        new ConnectionWorker(socketDescriptor, m_path, m_trace, ++m_connections, m_limits, state, m_stopping);
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    m_workers.append(worker);
+    m_workers.append({worker, state});
     worker->start();
 }
 

@@ -10,9 +10,23 @@
 namespace erpsim {
 
 class Trace;
+struct ConnectionState;
+
+// What velmor-erpd allows each connection, so that no client holds a slot the others need.
+struct ServerLimits
+{
+    int maxConnections = 64;
+    // From accept to a completed hello.
+    int helloTimeoutMs = 5000;
+    // Without a byte from the client; real clients disconnect after 60 s idle.
+    int idleTimeoutMs = 300000;
+    // In the middle of a frame without new bytes.
+    int frameTimeoutMs = 10000;
+};
 
 // velmor-erpd's listener. Every connection is served by a thread of its own with its own
-// session, so a slow request of one client does not hold up the others.
+// session, so a slow request of one client does not hold up the others. When every slot is
+// taken, the connection idle the longest makes room for a newcomer.
 class Server : public QTcpServer
 {
     Q_OBJECT
@@ -22,8 +36,9 @@ public:
     ~Server() override;
 
     void setTrace(std::shared_ptr<Trace> trace) { m_trace = std::move(trace); }
-    // How long a connection may stay in the middle of a frame without new bytes.
-    void setFrameTimeout(int ms) { m_frameTimeoutMs = ms; }
+    void setLimits(const ServerLimits& limits) { m_limits = limits; }
+    const ServerLimits& limits() const { return m_limits; }
+    void setFrameTimeout(int ms) { m_limits.frameTimeoutMs = ms; }
     void stop();
 
     static constexpr int MaxConnections = 64;
@@ -32,12 +47,20 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    struct Worker
+    {
+        QPointer<QThread> thread;
+        std::shared_ptr<ConnectionState> state;
+    };
+    // Asks the idle-longest connection to close; false when every connection is busy.
+    bool evictIdlest();
+
     QString m_path;
     std::shared_ptr<Trace> m_trace;
-    int m_frameTimeoutMs = 10000;
+    ServerLimits m_limits;
     int m_connections = 0;
     QAtomicInt m_stopping = 0;
-    QList<QPointer<QThread>> m_workers;
+    QList<Worker> m_workers;
 };
 
 } // namespace erpsim

@@ -8,6 +8,7 @@ namespace erpsim {
 namespace ServerError {
 constexpr int Storage = 5001;
 constexpr int MError = 5002;          // an M line failed (<SYNTAX>, <UNDEFINED>, <NOROUTINE> ...)
+constexpr int Internal = 5003;        // an unexpected failure inside one request
 constexpr int NoSuchClass = 5351;
 constexpr int NoSuchQuery = 5352;
 constexpr int NoSuchMethod = 5353;

@@ -14,6 +14,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <exception>
+#include <new>
 
 namespace erpsim {
 
@@ -141,6 +143,21 @@ Session::Reply Session::handle(const QCborMap& request)
         return {cacheclient::protocol::errorReply(id, violation.number, violation.text), true};
     } catch (const cacheclient::CacheError& error) {
         return {cacheclient::protocol::errorReply(id, error.number(), error.description()), false};
+    } catch (const std::bad_alloc&) {
+        // One request that exhausts memory fails alone; what it built is already released.
+        return {cacheclient::protocol::errorReply(
+                    id, ServerError::MError,
+                    QStringLiteral("M-Fehler <STORE> Speicher für diese Anfrage erschöpft")),
+                false};
+    } catch (const std::exception& error) {
+        return {cacheclient::protocol::errorReply(
+                    id, ServerError::Internal,
+                    QStringLiteral("Interner Fehler: %1").arg(QString::fromLocal8Bit(error.what()))),
+                false};
+    } catch (...) {
+        return {
+            cacheclient::protocol::errorReply(id, ServerError::Internal, QStringLiteral("Interner Fehler")),
+            false};
     }
 }
 
@@ -164,9 +181,14 @@ void Session::traceRequest(const QString& operation, const QCborMap& request)
     }
     entry.insert("class", className);
     entry.insert("name", name);
+    // The document password of SetDokument is its ninth argument.
+    const bool setDokument = operation == op::Call && className == QLatin1String("AR.Dokumente") &&
+                             equalsIgnoreCase(name, QStringLiteral("SetDokument"));
     QJsonArray args;
-    for (const QCborValue& a : request.value(key::Args).toArray())
-        args.append(a.toString());
+    for (const QCborValue& a : request.value(key::Args).toArray()) {
+        const QString value = a.toString();
+        args.append(setDokument && args.size() == 8 && !value.isEmpty() ? QStringLiteral("***") : value);
+    }
     entry.insert("args", args);
     m_trace->write(entry);
 }
@@ -481,7 +503,7 @@ QString Session::doRoutine(const QString& label, const QString& routine, const Q
     if (label.isEmpty() && routine == QLatin1String("%XTT")) {
         // Session set-up of the ERP: among others the piece delimiter of its records.
         requireCount(0);
-        m_m.variables().insert(QStringLiteral("%"), QStringLiteral("^"));
+        m_m.setVariable(QStringLiteral("%"), QStringLiteral("^"));
         return QString();
     }
     if (routine == QLatin1String("XRCLSU")) {

@@ -29,6 +29,7 @@ public:
         bool closeConnection = false;
     };
     Reply handle(const QCborMap& request);
+    bool greeted() const { return m_greeted; }
 
     static constexpr int MaxOpenQueries = 256;
     static constexpr int MaxBatch = 10000;

@@ -3,9 +3,12 @@
 #include "ServerErrors.h"
 
 #include <QAtomicInteger>
+#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace erpsim {
 
@@ -89,6 +92,14 @@ Storage::Storage(const QString& path) : m_path(path)
 {
     m_connectionName = QStringLiteral("erpsim-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    // SQLite gives its WAL and shared-memory files the mode of the database file: a new
+    // database is made readable by its owner only before SQLite creates it.
+    if (!path.isEmpty() && !path.startsWith(u':') && !path.startsWith(QLatin1String("file:"))) {
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
     m_db.setDatabaseName(path);
     m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     if (!m_db.open())

@@ -48,20 +48,40 @@ int main(int argc, char** argv)
 
     cli::CommandLine parser(erpdInfo());
     const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite-Datenbank, die bedient wird."), QStringLiteral("DATEI"));
-    const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Adresse (Standard 127.0.0.1)."), QStringLiteral("ADRESSE"),
-                                    QStringLiteral("127.0.0.1"));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Adresse (Standard 127.0.0.1). Der Demo-Server hat keine Zugriffskontrolle: andere "
+                       "Adressen nur für Tests und Vorführungen."),
+        QStringLiteral("ADRESSE"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port (Standard 1972, 0 = frei wählen)."), QStringLiteral("N"),
                                   QStringLiteral("1972"));
-    const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Jede Anfrage als JSON-Zeile in DATEI schreiben."),
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Jede Anfrage als JSON-Zeile in DATEI schreiben (nur für "
+                                                  "den Eigentümer lesbar, Passwörter als ***)."),
                                    QStringLiteral("DATEI"));
     const QCommandLineOption initDemo(QStringLiteral("init-demo"), QStringLiteral("Demo-Datenbank DATEI anlegen und beenden."),
                                       QStringLiteral("DATEI"));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Umfang der Demo-Daten: small oder large."),
                                   QStringLiteral("UMFANG"), QStringLiteral("small"));
-    const QCommandLineOption frameTimeout(QStringLiteral("frame-timeout"),
-                                          QStringLiteral("Millisekunden, die eine angefangene Anfrage auf ihren Rest warten darf."),
-                                          QStringLiteral("MS"), QStringLiteral("10000"));
-    parser.addOptions({db, listen, port, trace, initDemo, size, frameTimeout});
+    const QCommandLineOption frameTimeout(
+        QStringLiteral("frame-timeout"),
+        QStringLiteral("Millisekunden, die eine angefangene Anfrage auf ihren Rest warten darf (Standard 10000)."),
+        QStringLiteral("MS"), QStringLiteral("10000"));
+    const QCommandLineOption maxConnections(
+        QStringLiteral("max-connections"),
+        QStringLiteral("Höchstens N Verbindungen zugleich (Standard 64); sind alle belegt, wird die am längsten "
+                       "untätige für einen Neuen beendet."),
+        QStringLiteral("N"), QStringLiteral("64"));
+    const QCommandLineOption helloTimeout(
+        QStringLiteral("hello-timeout"),
+        QStringLiteral("Sekunden, in denen eine neue Verbindung sich anmelden (hello) muss (Standard 5)."),
+        QStringLiteral("S"), QStringLiteral("5"));
+    const QCommandLineOption idleTimeout(
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Sekunden ohne Anfrage, nach denen eine Verbindung beendet wird (Standard 300)."),
+        QStringLiteral("S"), QStringLiteral("300"));
+    parser.addOptions(
+        {db, listen, port, trace, initDemo, size, frameTimeout, maxConnections, helloTimeout, idleTimeout});
     if (const auto exitCode = parser.parse(app.arguments()))
         return *exitCode;
 
@@ -99,8 +119,37 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // Seconds may have a fraction, so tests can use short times.
+    auto milliseconds = [&](const QCommandLineOption& option, int& ms) {
+        bool ok = false;
+        const double seconds = parser.value(option).toDouble(&ok);
+        if (!ok || seconds < 0.1 || seconds > 86400)
+            return false;
+        ms = static_cast<int>(seconds * 1000);
+        return true;
+    };
+    erpsim::ServerLimits limits;
+    bool limitsOk = false;
+    limits.maxConnections = parser.value(maxConnections).toInt(&limitsOk);
+    limitsOk = limitsOk && limits.maxConnections >= 1 && limits.maxConnections <= 1024;
+    limitsOk = milliseconds(helloTimeout, limits.helloTimeoutMs) && limitsOk;
+    limitsOk = milliseconds(idleTimeout, limits.idleTimeoutMs) && limitsOk;
+    limits.frameTimeoutMs = qMax(100, parser.value(frameTimeout).toInt());
+    if (!limitsOk) {
+        std::fprintf(stderr, "velmor-erpd: --max-connections muss 1 bis 1024 sein, --hello-timeout und "
+                             "--idle-timeout 0,1 bis 86400 Sekunden\n");
+        return 2;
+    }
+    if (!address.isLoopback())
+        std::fprintf(
+            stderr,
+            "velmor-erpd: Warnung: %s ist keine Loopback-Adresse. Der Demo-Server hat keine "
+            "Zugriffskontrolle; jeder, der ihn erreicht, liest und schreibt seine Daten. Er ist nur für "
+            "Tests und Vorführungen gedacht.\n",
+            qPrintable(address.toString()));
+
     erpsim::Server server(parser.value(db));
-    server.setFrameTimeout(qMax(100, parser.value(frameTimeout).toInt()));
+    server.setLimits(limits);
     if (parser.isSet(trace)) {
         auto writer = std::make_shared<erpsim::Trace>(parser.value(trace));
         if (!writer->isOpen()) {
@@ -114,7 +163,12 @@ int main(int argc, char** argv)
                      qPrintable(server.errorString()));
         return 1;
     }
-    std::printf("velmor-erpd listening on %s:%u\n", qPrintable(server.serverAddress().toString()), server.serverPort());
+    // The limits come first: scripts take the port from the end of the line.
+    std::printf(
+        "velmor-erpd (höchstens %d Verbindungen, Anmeldung binnen %g s, Leerlauf bis %g s, Anfragerest "
+        "binnen %d ms) listening on %s:%u\n",
+        limits.maxConnections, limits.helloTimeoutMs / 1000.0, limits.idleTimeoutMs / 1000.0,
+        limits.frameTimeoutMs, qPrintable(server.serverAddress().toString()), server.serverPort());
     std::fflush(stdout);
     return app.exec();
 }

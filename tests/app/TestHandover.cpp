@@ -5,6 +5,7 @@
 #include "app/FMStart.h"
 #include "app/Handover.h"
 #include "app/ZipPacker.h"
+#include "cache/FMPass.h"
 #include "cache/LogModel.h"
 #include "cache/cacheapi.h"
 #include "common/TestSupport.h"
@@ -12,6 +13,7 @@
 #include "widgets/Clock.h"
 #include "widgets/ScreenPointer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
@@ -641,6 +643,47 @@ private slots:
         QCOMPARE(registrationsSince(before).size(), 0);
         QVERIFY(QFile::exists(file));
         QCOMPARE(w.files(), QStringList{file});
+    }
+
+    // After a command-line start, "&Login" takes the code typed; when that login fails nobody is
+    // logged in, and the hand-over and the searches refuse until a login succeeds.
+    void failedReloginRegistersNothing()
+    {
+        ScriptedBoxes boxes;
+        QTemporaryDir src;
+        FMStart& w = window();
+        FMPass::instance().setMainWindow(&w, [&w] { w.setStartCaption(); });
+        w.setStartCaption();
+        QVERIFY(w.windowTitle().contains("Benutzer: 17|"));
+        const QString file = writeFile(src.filePath("relogin.tif"), "TIFF");
+        addFiles(w, {file});
+        w.txt_KKRNr->setText("4711");
+        w.cmb_LinkBelArt->setCurrentText("RE Rechnung");
+
+        w.mLogin->trigger();
+        FMPass& login = FMPass::instance();
+        QVERIFY(login.isVisible());
+        login.BUSER->setText("18");
+        login.BPASSWORT->setText("demo");
+        boxes.answer(QMessageBox::Ok);
+        QTest::mouseClick(login.BUSpeich, Qt::LeftButton);
+        QCOMPARE(boxes.lastText(), QStringLiteral("Passwort Falsch oder Benutzer nicht Aktiv."));
+        QCOMPARE(session().Personalcode, QStringLiteral("18"));
+        QVERIFY(session().UserName.isEmpty());
+        QVERIFY(w.windowTitle().contains("Benutzer:   Firma"));
+
+        const int before = lastRegistration();
+        const qsizetype shown = boxes.shown().size();
+        for (QPushButton* entry : {w.OKButton, w.SucheBelegnummer, w.b_KKRSuche, w.b_BAU}) {
+            boxes.answer(QMessageBox::Ok);
+            entry->click();
+            QCOMPARE(boxes.lastText(), QStringLiteral("Bitte melden Sie sich zuerst an."));
+        }
+        QCOMPARE(boxes.shown().size(), shown + 4);
+        QVERIFY(registrationsSince(before).isEmpty());
+        QCOMPARE(w.files(), QStringList{file});
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(m_packer.calls.load(), 0);
     }
 
     void emptyListAsksNothingAndClearsThePassword()

@@ -2,9 +2,11 @@
 #include "cacheclient/Protocol.h"
 
 #include <QCborArray>
+#include <QCborStreamWriter>
 #include <QCborValue>
 #include <QTest>
 #include <QtEndian>
+#include <functional>
 
 using namespace cacheclient;
 using Status = protocol::FrameReader::Status;
@@ -91,6 +93,74 @@ private slots:
         QTest::newRow("not a map") << header(quint32(array.size())) + array << protocol::error::BadFrame;
         QTest::newRow("garbage") << header(3) + QByteArray("\xff\xff\xff", 3) << protocol::error::BadFrame;
         QTest::newRow("cut map") << header(2) + QByteArray("\xa2\x61", 2) << protocol::error::BadFrame;
+        // Within the size limit but costly to build: nesting, containers, items, tags.
+        auto withField = [&](const std::function<void(QCborStreamWriter&)>& value) {
+            QByteArray payload;
+            QCborStreamWriter writer(&payload);
+            writer.startMap(1);
+            writer.append(QLatin1String("a"));
+            value(writer);
+            writer.endMap();
+            return header(quint32(payload.size())) + payload;
+        };
+        const QByteArray deep =
+            QByteArray("\xa1\x61\x61", 3) + QByteArray(protocol::MaxRequestFrame - 4, '\x81') + '\x80';
+        QTest::newRow("1 MiB of nesting") << header(quint32(deep.size())) + deep << protocol::error::BadFrame;
+        QTest::newRow("nested five deep") << withField([](QCborStreamWriter& w) {
+            for (int i = 0; i < 4; ++i)
+                w.startArray(1);
+            w.append(1);
+            for (int i = 0; i < 4; ++i)
+                w.endArray();
+        }) << protocol::error::BadFrame;
+        QTest::newRow("many empty arrays") << withField([](QCborStreamWriter& w) {
+            w.startArray(100000);
+            for (int i = 0; i < 100000; ++i) {
+                w.startArray(0);
+                w.endArray();
+            }
+            w.endArray();
+        }) << protocol::error::BadFrame;
+        QTest::newRow("many items") << withField([](QCborStreamWriter& w) {
+            w.startArray(5000);
+            for (int i = 0; i < 5000; ++i)
+                w.append(i);
+            w.endArray();
+        }) << protocol::error::BadFrame;
+        QTest::newRow("tagged value") << withField([](QCborStreamWriter& w) {
+            w.append(QCborTag(1));
+            w.append(0);
+        }) << protocol::error::BadFrame;
+    }
+
+    // The largest frames the program really exchanges stay within the limits.
+    void realFramesPass()
+    {
+        QCborArray args;
+        for (int i = 0; i < 64; ++i)
+            args.append(QString(100, u'x'));
+        protocol::FrameReader requests(protocol::RequestLimits);
+        requests.append(protocol::encodeFrame(QCborMap{{protocol::key::Id, 1},
+                                                       {protocol::key::Op, protocol::op::Call},
+                                                       {protocol::key::Class, "XR.Windows"},
+                                                       {protocol::key::Name, "Xecute"},
+                                                       {protocol::key::Args, args}}));
+        QCborMap m;
+        QCOMPARE(requests.next(m), Status::Frame);
+        QCOMPARE(m.value(protocol::key::Args).toArray().size(), 64);
+
+        QCborArray rows;
+        for (int r = 0; r < 10000; ++r) {
+            QCborArray row;
+            for (int c = 0; c < 20; ++c)
+                row.append(QString::number(r * c));
+            rows.append(row);
+        }
+        protocol::FrameReader replies(protocol::ReplyLimits);
+        replies.append(protocol::encodeFrame(
+            QCborMap{{protocol::key::Id, 2}, {protocol::key::Rows, rows}, {protocol::key::End, true}}));
+        QCOMPARE(replies.next(m), Status::Frame);
+        QCOMPARE(m.value(protocol::key::Rows).toArray().size(), 10000);
     }
 
     void badFrames()

@@ -3,16 +3,21 @@
 #include "cacheclient/Factory.h"
 #include "erpsim/DemoData.h"
 #include "erpsim/LocalServer.h"
+#include "erpsim/Trace.h"
 
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace cacheclient;
 
@@ -51,6 +56,12 @@ QList<QStringList> query(Factory& f, const QString& cls, const QString& name, co
     auto result = rows(*rs, limit);
     rs->close();
     return result;
+}
+
+int fileMode(const QString& path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
 }
 
 int errorOf(const std::function<void()>& action)
@@ -449,6 +460,62 @@ private slots:
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase("check");
+    }
+
+    // Database, WAL and trace are the owner's only; passwords never reach the trace.
+    void secretsStayPrivate()
+    {
+        QTemporaryDir dir;
+        const QString db = dir.filePath("privat.db");
+        const QString tracePath = dir.filePath("trace.jsonl");
+        erpsim::createDemoDatabase(db);
+        {
+            erpsim::LocalServer server(db);
+            server.setTracePath(tracePath);
+            auto f = server.createFactory();
+            QString cs = QStringLiteral("cn_iptcp:127.0.0.1[1972]:VELMOR");
+            QVERIFY(f->connect(cs));
+            QStringList args{"1||4711|17|",
+                             "SO|1720261207172503|1",
+                             "Rechnung|x",
+                             "N||tif|N",
+                             "RE|200001|07052024|",
+                             "a.zip|pdf|N",
+                             "07.12.2026",
+                             "17:25:03",
+                             "geheim"};
+            auto archive = f->classObject("AR.Dokumente");
+            archive->call("setdokument", args);
+            args[8].clear();
+            archive->call("SetDokument", args);
+            QCOMPARE(f->openId("XR.ParPersEdv", "1||17")->property("Passwort"), QStringLiteral("demo"));
+            QVERIFY(QFile::exists(db + "-wal"));
+            QCOMPARE(fileMode(db + "-wal"), 0600);
+        }
+        erpsim::Trace(tracePath).write(
+            QJsonObject{{"props", QJsonObject{{"PNAME", "Sabine"}, {"PASSWORT", "demo"}}}});
+        QCOMPARE(fileMode(db), 0600);
+        QCOMPARE(fileMode(tracePath), 0600);
+
+        QFile file(tracePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray all = file.readAll();
+        QVERIFY(!all.contains("geheim"));
+        QList<QJsonArray> passwords;
+        QJsonObject props;
+        for (const QByteArray& line : all.split('\n')) {
+            const QJsonObject entry = QJsonDocument::fromJson(line).object();
+            if (entry["name"].toString().compare("SetDokument", Qt::CaseInsensitive) == 0)
+                passwords << entry["args"].toArray();
+            if (entry.contains("props"))
+                props = entry["props"].toObject();
+        }
+        QCOMPARE(passwords.size(), 2);
+        QCOMPARE(passwords[0].at(8).toString(), QStringLiteral("***"));
+        QCOMPARE(passwords[0].at(7).toString(), QStringLiteral("17:25:03"));
+        QCOMPARE(passwords[1].at(8).toString(), QString());
+        QCOMPARE(props["PASSWORT"].toString(), QStringLiteral("***"));
+        QCOMPARE(props["PNAME"].toString(), QStringLiteral("Sabine"));
     }
 
     void unreachableServer()

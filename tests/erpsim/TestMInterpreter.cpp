@@ -120,6 +120,129 @@ private slots:
         QTest::newRow("subscripted local") << "S A(1)=2" << "<SYNTAX>";
         QTest::newRow("missing paren") << "W $P(\"a\",\"b\"" << "<SYNTAX>";
         QTest::newRow("deep nesting") << "W " + QString(200, u'(') + "1" + QString(200, u')') << "<STACK>";
+        QTest::newRow("indirection") << "S A=\"W 1\" X @A"
+                                     << "<SYNTAX>";
+    }
+
+    // Each row: lines run first, then the line under test, which writes output or fails with code.
+    void limits_data()
+    {
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("code");
+        const auto nest = [](const QString& open, const QString& inner, const QString& close, int n) {
+            return open.repeated(n) + inner + close.repeated(n);
+        };
+        const QString fill = "S A=\"" + QString(16000, u'x') + "\" S A=A_A";
+        // Every recursive construct counts against the one depth limit: none may take the stack.
+        QTest::newRow("unary minus") << QStringList() << "W " + QString(32000, u'-') + "1"
+                                     << ""
+                                     << "<STACK>";
+        QTest::newRow("unary not") << QStringList() << "W " + QString(32000, u'\'') + "1"
+                                   << ""
+                                   << "<STACK>";
+        QTest::newRow("unary plus") << QStringList() << "W " + QString(32000, u'+') + "1"
+                                    << ""
+                                    << "<STACK>";
+        QTest::newRow("parentheses") << QStringList() << "W " + nest("(", "1", ")", 16000) << ""
+                                     << "<STACK>";
+        QTest::newRow("function nesting") << QStringList() << "W " + nest("$L(", "1", ")", 8000) << ""
+                                          << "<STACK>";
+        QTest::newRow("get fallback nesting") << QStringList() << "W " + nest("$G(N,", "1", ")", 5000) << ""
+                                              << "<STACK>";
+        QTest::newRow("global subscripts") << QStringList() << "W " + nest("^FA(", "0", ")", 6000) << ""
+                                           << "<STACK>";
+        QTest::newRow("routine arguments")
+            << QStringList() << "D HGRP^XRCLSU(" + nest("(", "1", ")", 16000) + ")"
+            << ""
+            << "<STACK>";
+        QTest::newRow("extrinsic arguments")
+            << QStringList() << "W " + nest("$$ASCIANSI^%UML(", "1", ")", 1500) << ""
+            << "<STACK>";
+        QTest::newRow("nesting within limit")
+            << QStringList() << "W " + nest("(", "-$L(\"ab\")", ")", 40) << "-2"
+            << "";
+        QTest::newRow("unary within limit") << QStringList() << "W " + QString(100, u'\'') + "1"
+                                            << "1"
+                                            << "";
+        // Strings: 32,767 characters at most, however they are built.
+        QTest::newRow("doubling") << QStringList{"S A=\"" + QString(1000, u'x') + "\""}
+                                  << "S A=A_A" + QString(" S A=A_A").repeated(40) << ""
+                                  << "<MAXSTRING>";
+        QTest::newRow("string at limit") << QStringList{fill} << "S A=A_$E(A,1,767) W $L(A)"
+                                         << "32767"
+                                         << "";
+        QTest::newRow("one beyond") << QStringList{fill} << "S A=A_$E(A,1,768) W $L(A)"
+                                    << ""
+                                    << "<MAXSTRING>";
+        QTest::newRow("concatenated write") << QStringList{fill} << "W A_A"
+                                            << ""
+                                            << "<MAXSTRING>";
+        QTest::newRow("written output") << QStringList{fill} << "W " + QString("A,").repeated(40) + "1"
+                                        << ""
+                                        << "<MAXSTRING>";
+    }
+
+    void limits()
+    {
+        QFETCH(QStringList, setup);
+        QFETCH(QString, line);
+        QFETCH(QString, output);
+        QFETCH(QString, code);
+        FakeEnvironment env;
+        env.globals.insert("^FA(0)", "0");
+        MInterpreter m(env);
+        for (const QString& s : setup)
+            m.execute(s);
+        try {
+            const QString written = m.execute(line);
+            QVERIFY2(code.isEmpty(), qPrintable("no error, wrote " + written.left(40)));
+            QCOMPARE(written, output);
+        } catch (const cacheclient::CacheError& error) {
+            QVERIFY2(!code.isEmpty() && error.description().contains(code),
+                     qPrintable(error.description().left(200)));
+            QCOMPARE(error.number(), 5002);
+        }
+        // The interpreter is still usable after a failed line.
+        QCOMPARE(m.execute("W 1+1"), QStringLiteral("2"));
+    }
+
+    void localsAreBoundedInNumberAndSize()
+    {
+        FakeEnvironment env;
+        MInterpreter m(env);
+        const auto storeError = [&](const QString& line) {
+            try {
+                m.execute(line);
+            } catch (const cacheclient::CacheError& error) {
+                return error.description().contains("<STORE>");
+            }
+            return false;
+        };
+        // Many small variables: refused at the count limit; those set before stay.
+        QStringList sets[2];
+        for (int i = 1; i <= MInterpreter::MaxLocals + 1; ++i)
+            sets[i > 2000] << QStringLiteral("V%1=1").arg(i);
+        m.execute("S " + sets[0].join(u','));
+        QVERIFY(storeError("S " + sets[1].join(u',')));
+        QCOMPARE(m.variables().size(), MInterpreter::MaxLocals);
+        QCOMPARE(m.execute("W V1+V4096"), QStringLiteral("2"));
+        // Setting a variable again takes no new room.
+        QCOMPARE(m.execute("S V1=2,V1=3 W V1"), QStringLiteral("3"));
+        m.execute("K");
+        QCOMPARE(m.localChars(), 0);
+
+        // Few large variables: refused at the size limit; KILL gives the room back.
+        m.execute("S A=\"" + QString(16000, u'x') + "\" S A=A_A");
+        int n = 1;
+        while (!storeError(QStringLiteral("S B%1=A").arg(n)))
+            QVERIFY(++n < 100);
+        QVERIFY(m.localChars() <= MInterpreter::MaxLocalChars);
+        QVERIFY(m.localChars() > MInterpreter::MaxLocalChars - 33000);
+        m.execute("K B1,B2");
+        m.execute(QStringLiteral("S B%1=A,B%2=A").arg(n).arg(n + 1));
+        QVERIFY(storeError(QStringLiteral("S B%1=A").arg(n + 2)));
     }
 
     void errors()

@@ -25,7 +25,8 @@ public:
             m_process.waitForReadyRead(100);
             out += m_process.readAllStandardOutput();
         }
-        const auto match = listening.match(QString::fromUtf8(out));
+        m_banner = QString::fromUtf8(out).trimmed();
+        const auto match = listening.match(m_banner);
         if (!match.hasMatch())
             return false;
         m_port = match.captured(1).toUShort();
@@ -45,10 +46,14 @@ public:
     }
 
     bool running() const { return m_process.state() == QProcess::Running; }
+    qint64 pid() const { return m_process.processId(); }
+    // The start-up line.
+    const QString& banner() const { return m_banner; }
     quint16 port() const { return m_port; }
     QString connectString() const { return QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(m_port); }
 
 private:
     QProcess m_process;
     quint16 m_port = 0;
+    QString m_banner;
 };
