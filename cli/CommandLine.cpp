@@ -231,10 +231,8 @@ std::optional<int> handleInfoOnly(const CommandLine& line, const QStringList& ar
         printOut(line.manPage());
         return 0;
     }
-    // Login fields never start with a dash and a letter; a negative number is no option.
-    const bool option = first.startsWith(QLatin1String("--")) ||
-                        (first.size() > 1 && first.at(0) == u'-' && first.at(1).isLetter());
-    if (option)
+    // Login fields never start with "--"; Qt's own options ("-platform", "-style") have one dash.
+    if (first.startsWith(QLatin1String("--")))
         return line.usageError(
             QStringLiteral("unbekannte Option \u201e%1\u201c (--help zeigt alle)").arg(first));
     return std::nullopt;

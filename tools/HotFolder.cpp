@@ -103,6 +103,11 @@ QString HotFolder::failedFolderName()
     return QStringLiteral("fehler");
 }
 
+QString HotFolder::workFolderName()
+{
+    return QStringLiteral(".in-arbeit");
+}
+
 HotFolder::HotFolder(Options options, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_tracker(m_options.settleMs)
 {
@@ -145,7 +150,7 @@ QString HotFolder::prepare()
             .arg(m_options.folder);
     m_options.folder = folder.absoluteFilePath();
     const QDir dir(m_options.folder);
-    for (const QString& sub : {doneFolderName(), failedFolderName()})
+    for (const QString& sub : {doneFolderName(), failedFolderName(), workFolderName()})
         if (!dir.mkpath(sub))
             return QStringLiteral("Der Ordner \u201e%1\u201c lässt sich nicht anlegen")
                 .arg(dir.filePath(sub));
@@ -177,6 +182,7 @@ void HotFolder::start()
     // Bursts of events (a file written in many chunks) become one scan.
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { scheduleScan(100); });
     connect(m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { scheduleScan(100); });
+    failInterrupted();
     m_rescanTimer.start(m_options.rescanMs);
     scheduleScan(0);
 }
@@ -311,49 +317,71 @@ HotFolder::Result HotFolder::processFile(const QString& name)
     if (!waitForServer())
         return Result::Retry;
 
-    const Attempt attempt = handOver(path, m_options.input);
+    // The file in hand lies in the work folder: if the program dies during the hand-over, the next
+    // start finds it there and does not register it a second time.
+    const QString working = QDir(m_options.folder).filePath(workFolderName() + u'/' + name);
+    if (!QFile::rename(path, working)) {
+        m_tracker.forget(name);
+        fail(path, path,
+             QStringLiteral("lässt sich nicht in den Ordner %1 verschieben").arg(workFolderName()));
+        return Result::Failed;
+    }
+    const Attempt attempt = handOver(working, m_options.input);
     const HandoverOutcome& outcome = attempt.outcome;
     if (attempt.kind == Attempt::ServerAway) {
+        // Nothing was registered: back where it was, for the next try.
+        if (!QFile::exists(path))
+            QFile::rename(working, path);
         reportServer(false);
         return Result::Retry;
     }
     m_tracker.forget(name);
     if (attempt.kind == Attempt::Unknown) {
-        fail(path, QStringLiteral(
-                       "Ausgang der Registrierung unbekannt: die Verbindung zum Server brach ab, nachdem "
-                       "sie gesendet war (%1). Nicht wiederholt, damit das Dokument nicht doppelt "
-                       "registriert wird; bitte im Archiv prüfen.")
-                       .arg(outcome.reason));
+        fail(
+            path, working,
+            QStringLiteral("Ausgang der Registrierung unbekannt: die Verbindung zum Server brach ab, nachdem "
+                           "sie gesendet war (%1). Nicht wiederholt, damit das Dokument nicht doppelt "
+                           "registriert wird; bitte im Archiv prüfen.")
+                .arg(outcome.reason));
         return Result::Failed;
     }
     if (!outcome.archived) {
-        fail(path, outcome.reason);
+        fail(path, working, outcome.reason);
         return Result::Failed;
     }
 
     const QString okLine = QStringLiteral("OK %1 -> %2 %3").arg(path, outcome.archive, outcome.key);
     // What was packed is what the archive holds; a source that changed since is kept for a person.
     HandoverOutcome done = outcome;
-    const bool unchanged =
-        done.stamp.valid ? SourceStamp::of(path) == done.stamp : stateOf(QFileInfo(path)) == settledState;
+    const bool unchanged = done.stamp.valid ? SourceStamp::of(working) == done.stamp
+                                            : stateOf(QFileInfo(working)) == settledState;
     if (!unchanged || (m_options.deleteSources && !Handover::deleteSource(done))) {
         emit result(okLine);
-        fail(path,
+        fail(path, working,
              QStringLiteral("übergeben als %1 (Schlüssel %2), danach geändert: nicht entfernt, bitte prüfen")
                  .arg(outcome.archive, outcome.key));
         return Result::Done;
     }
     emit result(okLine);
-    if (m_options.deleteSources)
+    // A source that could not be deleted (read-only) is put aside like one that is kept.
+    if (m_options.deleteSources && !QFileInfo::exists(working))
         return Result::Done;
-    if (moveInto(path, doneFolderName()).isEmpty()) {
-        m_decided.insert(name);
-        emit status(QStringLiteral(
-                        "velmor-handover: %1 lässt sich nicht nach %2/ verschieben; bleibt liegen und wird "
-                        "nicht noch einmal übergeben")
-                        .arg(path, doneFolderName()));
-    }
+    if (moveInto(working, doneFolderName()).isEmpty())
+        emit status(
+            QStringLiteral("velmor-handover: %1 lässt sich nicht nach %2/ verschieben; bleibt in %3/ und "
+                           "wird nicht noch einmal übergeben")
+                .arg(path, doneFolderName(), workFolderName()));
     return Result::Done;
+}
+
+void HotFolder::failInterrupted()
+{
+    const QDir work(QDir(m_options.folder).filePath(workFolderName()));
+    for (const QString& name : work.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        fail(QDir(m_options.folder).filePath(name), work.filePath(name),
+             QStringLiteral("Übergabe unterbrochen (das Programm endete mitten in der Übergabe): Ausgang "
+                            "unbekannt. Nicht wiederholt, damit das Dokument nicht doppelt registriert wird; "
+                            "bitte im Archiv prüfen."));
 }
 
 QString HotFolder::moveInto(const QString& path, const QString& folder)
@@ -364,9 +392,9 @@ QString HotFolder::moveInto(const QString& path, const QString& folder)
     return QFile::rename(path, target.filePath(name)) ? target.filePath(name) : QString();
 }
 
-void HotFolder::fail(const QString& path, const QString& reason)
+void HotFolder::fail(const QString& shown, const QString& path, const QString& reason)
 {
-    emit result(QStringLiteral("FEHLER %1: %2").arg(path, reason));
+    emit result(QStringLiteral("FEHLER %1: %2").arg(shown, reason));
     const QString moved = moveInto(path, failedFolderName());
     if (moved.isEmpty()) {
         m_decided.insert(QFileInfo(path).fileName());
@@ -374,11 +402,11 @@ void HotFolder::fail(const QString& path, const QString& reason)
     }
     QSaveFile file(moved + QStringLiteral(".grund.txt"));
     if (file.open(QIODevice::WriteOnly)) {
-        file.write(
-            (QStringLiteral("%1\n%2\n%3\n")
-                 .arg(path, QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-                      reason))
-                .toUtf8());
+        file.write(QStringLiteral("%1\n%2\n%3\n")
+                       .arg(shown,
+                            QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
+                            reason)
+                       .toUtf8());
         file.commit();
     }
 }

@@ -65,6 +65,8 @@ public:
 
     static QString doneFolderName();
     static QString failedFolderName();
+    // Hidden: the file in hand, so that an interrupted run never registers it twice.
+    static QString workFolderName();
 
     explicit HotFolder(Options options, QObject* parent = nullptr);
     ~HotFolder() override;
@@ -114,7 +116,9 @@ private:
     bool waitForServer();
     void reportServer(bool reachable);
     QString moveInto(const QString& path, const QString& folder);
-    void fail(const QString& path, const QString& reason);
+    // Prints the failure under the name the file had in the folder and moves it to fehler/.
+    void fail(const QString& shown, const QString& path, const QString& reason);
+    void failInterrupted();
     void finishIfStopping();
 
     Attempt defaultHandOver(const QString& path);

@@ -94,7 +94,7 @@ class TestHotFolder : public QObject
 
     QString hot() const { return m_dir.filePath("hot"); }
 
-    void startWatch(quint16 port, const QStringList& extra = {})
+    void startWatch(quint16 port, const QStringList& extra = {}, const QString& settle = "0.5")
     {
         m_lines.clear();
         m_err.clear();
@@ -104,7 +104,7 @@ class TestHotFolder : public QObject
         env.insert("XDG_RUNTIME_DIR", m_dir.path());
         m_watch.setProcessEnvironment(env);
         m_watch.start(Daemon::binary("velmor-handover"),
-                      QStringList{"--watch", hot(), "--settle", "0.5", "--keyword", "Scan"} + extra);
+                      QStringList{"--watch", hot(), "--settle", settle, "--keyword", "Scan"} + extra);
         QVERIFY(m_watch.waitForStarted(5000));
     }
 
@@ -235,7 +235,8 @@ private slots:
         put("vorher.pdf", erpsim::samplePdf("vorher"));
         put("scan.tmp", "noch nicht fertig");
         put(".versteckt", "x");
-        startWatch(m_daemon.port());
+        // A settle time well above the pause between chunks, also on a busy machine.
+        startWatch(m_daemon.port(), {}, "1.5");
         QVERIFY2(waitForLine("OK " + QDir(hot()).filePath("vorher.pdf")), qPrintable(m_err));
 
         // Each chunk comes sooner than the settle time: the file must not be taken before the last.
@@ -247,7 +248,7 @@ private slots:
             f.write(bytes);
             written += bytes;
             f.close();
-            QTest::qWait(300);
+            QTest::qWait(250);
             read();
             QVERIFY2(outcome("langsam.pdf").isEmpty(), qPrintable(outcome("langsam.pdf")));
         }
@@ -329,6 +330,47 @@ private slots:
         QVERIFY(outcome("danach.pdf").isEmpty());
         QVERIFY(QFile::exists(hot() + "/danach.pdf"));
         QCOMPARE(registrations("danach.zip"), 0);
+    }
+
+    // Killed while a registration was under way: the next start does not register it again.
+    void killedMidRegistrationIsNotRepeated()
+    {
+        Proxy proxy;
+        QVERIFY(proxy.listen(m_daemon.port()));
+        startWatch(proxy.port());
+        QTest::qWait(1500);
+        proxy.mode = Proxy::HoldRegistrationAnswer;
+        put("abgebrochen.pdf", "mitten in der Registrierung");
+        for (int i = 0; i < 200 && proxy.registrations == 0; ++i)
+            QTest::qWait(25);
+        QCOMPARE(proxy.registrations, 1);
+        m_watch.kill();
+        QVERIFY(m_watch.waitForFinished(5000));
+        QTest::qWait(2000); // the server has committed the registration meanwhile
+        QCOMPARE(registrations("abgebrochen.zip"), 1);
+
+        proxy.mode = Proxy::Forward;
+        startWatch(proxy.port());
+        QVERIFY2(waitForLine("FEHLER " + hot() + "/abgebrochen.pdf: Übergabe unterbrochen"),
+                 qPrintable(m_err));
+        QVERIFY(QFile::exists(hot() + "/fehler/abgebrochen.pdf"));
+        QVERIFY(QFile::exists(hot() + "/fehler/abgebrochen.pdf.grund.txt"));
+        QTest::qWait(1500);
+        QCOMPARE(stop(), 0);
+        QCOMPARE(proxy.registrations, 1);
+        QCOMPARE(registrations("abgebrochen.zip"), 1);
+    }
+
+    // The documented exit code 1: the folder itself went away.
+    void endsWhenTheFolderGoes()
+    {
+        startWatch(m_daemon.port());
+        QTest::qWait(1500);
+        QVERIFY(QDir(hot()).removeRecursively());
+        QVERIFY(m_watch.waitForFinished(15000));
+        QCOMPARE(m_watch.exitCode(), 1);
+        read();
+        QVERIFY2(m_err.contains("ist nicht mehr da"), qPrintable(m_err));
     }
 
     void refusesBadCalls_data()
