@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -27,10 +28,16 @@ QString frmAbout::programVersion()
 
 frmAbout* frmAbout::showModeless()
 {
-    auto* dialog = new frmAbout;
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->show();
-    return dialog;
+    // One dialog at a time: asked again, the open one comes to the front.
+    static QPointer<frmAbout> open;
+    if (!open) {
+        open = new frmAbout;
+        open->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    open->show();
+    open->raise();
+    open->activateWindow();
+    return open;
 }
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent)

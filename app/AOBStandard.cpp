@@ -44,6 +44,9 @@ QStringList SetDokumentArguments(const QString (&p)[23], const QString& firma)
 
 bool SetDokument(const QString (&p)[23])
 {
+    // Nothing is registered under a code whose login failed.
+    if (!RequireLogin())
+        return false;
     QStringList args = SetDokumentArguments(p, session().Firma);
     DBBegin();
     std::unique_ptr<cacheclient::CacheObject> documents;

@@ -14,6 +14,7 @@
 #include "widgets/FileDialog.h"
 #include "widgets/MaskedDateEdit.h"
 #include "widgets/MessageBox.h"
+#include "widgets/PasswordEcho.h"
 #include "widgets/ScreenPointer.h"
 #include "widgets/Twips.h"
 
@@ -99,7 +100,11 @@ FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("FMStart"));
     buildControls();
     buildMenus();
-    setLogWindowCreator([] { frmProgrammverlauf::instance(); });
+    TrackWindowOrder();
+    // The login dialog and the log window belong to this window.
+    FMPass& login = FMPass::instance();
+    login.setParent(this, login.windowFlags());
+    setLogWindowCreator([this] { logWindow(); });
     setMinimumSize(documentedSize());
     resize(documentedSize());
     restoreWindowState();
@@ -108,7 +113,9 @@ FMStart::FMStart(QWidget* parent) : QMainWindow(parent)
 FMStart::~FMStart()
 {
     // The login dialog lives on after this window; it must not reach back into a deleted one.
-    FMPass::instance().setMainWindow(nullptr, nullptr);
+    FMPass& login = FMPass::instance();
+    login.setMainWindow(nullptr, nullptr);
+    login.setParent(nullptr, login.windowFlags());
     setLogWindowCreator(nullptr);
 }
 
@@ -166,9 +173,7 @@ void FMStart::buildControls()
     cmb_LinkBelArt = named(new QComboBox(frame), QStringLiteral("cmb_LinkBelArt"));
     cmb_LinkBelArt->setEditable(true);
     cmb_LinkBelArt->setInsertPolicy(QComboBox::NoInsert);
-    cmb_LinkBelArt->addItems({QString(), QStringLiteral("AG Angebot"), QStringLiteral("AU Auftrag"),
-                              QStringLiteral("BE Bestellung"), QStringLiteral("ER Eingangsrechnung"),
-                              QStringLiteral("RE Rechnung")});
+    cmb_LinkBelArt->addItems(QStringList{QString()} + Handover::typeTexts());
     cmb_LinkBelArt->setCurrentIndex(0);
     Label2->setBuddy(cmb_LinkBelArt);
     place(Label2, 120, 960, 2400, 240);
@@ -225,7 +230,7 @@ void FMStart::buildControls()
 
     fr_Passwort = named(new QGroupBox(QStringLiteral(" Passwort"), central), QStringLiteral("fr_Passwort"));
     txt_Passwort = named(new QLineEdit(fr_Passwort), QStringLiteral("txt_Passwort"));
-    txt_Passwort->setEchoMode(QLineEdit::Password);
+    ShowPasswordAsStars(txt_Passwort);
     txt_Passwort->setToolTip(QStringLiteral("Passwort für Archivzugriff auf das Dokument"));
     txt_Passwort->setAccessibleName(QStringLiteral("Passwort"));
     place(txt_Passwort, 120, 300, 2880, 330);
@@ -328,10 +333,11 @@ void FMStart::setFileState(QListWidgetItem* item, int state, const QString& reas
     const QString path = item->data(FileListDelegate::PathRole).toString();
     const auto s = static_cast<FileListDelegate::State>(state);
     item->setData(FileListDelegate::StateRole, state);
+    item->setData(FileListDelegate::ReasonRole, reason);
     QString text = FileListDelegate::stateText(s);
-    if (s == FileListDelegate::NotHandedOver)
+    if (!reason.isEmpty())
         text += QStringLiteral(": ") + reason;
-    item->setToolTip(s == FileListDelegate::NotHandedOver ? path + QStringLiteral("\n") + text : path);
+    item->setToolTip(reason.isEmpty() ? path : path + QStringLiteral("\n") + text);
     const auto [folder, name] = FileListDelegate::folderAndName(path);
     item->setData(Qt::AccessibleTextRole, QStringLiteral("%1, %2, Ordner %3").arg(name, text, folder));
 }
@@ -343,8 +349,8 @@ QString FMStart::stateText(int index) const
         return {};
     const auto state = static_cast<FileListDelegate::State>(item->data(FileListDelegate::StateRole).toInt());
     QString text = FileListDelegate::stateText(state);
-    if (state == FileListDelegate::NotHandedOver)
-        text += QStringLiteral(": ") + item->data(FileListDelegate::ReasonRole).toString();
+    if (const QString reason = item->data(FileListDelegate::ReasonRole).toString(); !reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
     return text;
 }
 
@@ -360,7 +366,9 @@ void FMStart::buildMenus()
     Beenden = named(datei->addAction(QStringLiteral("&Beenden")), QStringLiteral("Beenden"));
     for (int i = 0; i < 2; ++i)
         connect(mDatei[i], &QAction::triggered, this, [this, i] { Dokument_Click(i); });
-    connect(mLogin, &QAction::triggered, this, [] {
+    connect(mLogin, &QAction::triggered, this, [this] {
+        if (refusedWhileRunning())
+            return;
         FMPass& login = FMPass::instance();
         login.show();
         login.raise();
@@ -374,8 +382,8 @@ void FMStart::buildMenus()
     mProgrammverlauf =
         named(hilfe->addAction(QStringLiteral("Programmverlauf")), QStringLiteral("mProgrammverlauf"));
     connect(HilfeUeber, &QAction::triggered, this, [] { frmAbout::showModeless(); });
-    connect(mProgrammverlauf, &QAction::triggered, this, [] {
-        frmProgrammverlauf& log = frmProgrammverlauf::instance();
+    connect(mProgrammverlauf, &QAction::triggered, this, [this] {
+        frmProgrammverlauf& log = logWindow();
         log.show();
         log.raise();
     });
@@ -386,6 +394,14 @@ void FMStart::buildMenus()
         named(mRechtsImage->addAction(QStringLiteral("Entfernen")), QStringLiteral("m_RechtsImage(0)"));
     connect(m_RechtsImage[0], &QAction::triggered, this, [this] { m_RechtsImage_Click(0); });
     new FileListMenu(FileListe, mRechtsImage, m_RechtsImage[0]);
+}
+
+frmProgrammverlauf& FMStart::logWindow()
+{
+    frmProgrammverlauf& log = frmProgrammverlauf::instance();
+    if (log.parentWidget() != this)
+        log.setParent(this, log.windowFlags() | Qt::Window);
+    return log;
 }
 
 QString FMStart::caption(const QString& userName, const QString& firma, const QString& filiale)
@@ -411,7 +427,8 @@ bool FMStart::start()
         if (s.ProgramEnded)
             return false;
     }
-    FMPass::instance().setMainWindow(this, [this] { setStartCaption(); });
+    FMPass::instance().setMainWindow(
+        this, [this] { setStartCaption(); }, [this] { return mayEnd(); });
     setStartCaption();
     MatchListeLaden();
     return true;
@@ -558,8 +575,33 @@ void FMStart::o_KontoKreis_Click(int index)
     m_kontoKreisCode = customer ? QStringLiteral("K") : QStringLiteral("L");
 }
 
+bool FMStart::refusedWhileRunning()
+{
+    if (!m_running)
+        return false;
+    MessageBox::show(this, QMessageBox::Information, QStringLiteral("Archiv-Übergabe"),
+                     QStringLiteral("Die Übergabe läuft noch."));
+    return true;
+}
+
+bool FMStart::mayEnd()
+{
+    // Ending now would leave a published archive unregistered and lose the list.
+    if (refusedWhileRunning())
+        return false;
+    return FileListe->count() == 0 ||
+           MessageBox::show(
+               this, QMessageBox::Question, QStringLiteral("Beenden"),
+               QStringLiteral("Es stehen noch Dateien in der Liste.\r\nProgramm trotzdem beenden?"),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 void FMStart::closeEvent(QCloseEvent* event)
 {
+    if (!session().ProgramEnded && !mayEnd()) {
+        event->ignore();
+        return;
+    }
     saveWindowState();
     event->accept();
     if (session().ProgramEnded)
@@ -615,12 +657,17 @@ QString FMStart::datumText() const
 QString FMStart::failureReason(int index) const
 {
     const QListWidgetItem* item = FileListe->item(index);
-    return item ? item->data(Qt::UserRole + 1).toString() : QString();
+    return item ? item->data(FileListDelegate::ReasonRole).toString() : QString();
 }
 
 void FMStart::setRunning(bool running)
 {
     m_running = running;
+    // Neither a click nor a Space on a focused "Beenden" may end the run; disabling the button
+    // that has the focus would hand it on to "Beenden".
+    Command1->setFocusPolicy(running ? Qt::NoFocus : Qt::StrongFocus);
+    if (running && (focusWidget() == Command1 || focusWidget() == OKButton))
+        centralWidget()->setFocus();
     // The list must not change under the run: its events keep running during the pauses.
     FileListe->setEnabled(!running);
     for (QWidget* w : {static_cast<QWidget*>(Dokument[0]), static_cast<QWidget*>(Dokument[1]),
@@ -629,13 +676,16 @@ void FMStart::setRunning(bool running)
     for (QAction* a : {mDatei[0], mDatei[1], m_RechtsImage[0]})
         a->setEnabled(!running);
     m_progress->setVisible(running);
-    if (!running)
+    if (!running) {
         m_progressText->clear();
+        if (focusWidget() == centralWidget())
+            OKButton->setFocus();
+    }
 }
 
 void FMStart::OKButton_Click()
 {
-    if (m_running)
+    if (m_running || !RequireLogin())
         return;
     ScreenPointer::set(ScreenPointer::Hourglass);
     if (!cmb_LinkBelArt->currentText().isEmpty() &&
@@ -643,7 +693,7 @@ void FMStart::OKButton_Click()
         if (MessageBox::show(
                 this, QMessageBox::NoIcon, QStringLiteral("Belegnummer fehlt."),
                 QStringLiteral("Sie haben keine Belegnummer eingegeben!\r\nOhne Belegnummer weiter?"),
-                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
             ScreenPointer::set(ScreenPointer::Default);
             return;
         }
@@ -659,71 +709,89 @@ void FMStart::OKButton_Click()
     input.site = txt_BAU->text();
     input.password = txt_Passwort->text();
     const QString badField = Handover::fieldWithSeparator(input);
-    if (!badField.isEmpty()) {
+    const QString controlField = Handover::fieldWithControlCharacter(input);
+    if (!badField.isEmpty() || !controlField.isEmpty()) {
         MessageBox::show(
             this, QMessageBox::Warning, QStringLiteral("Übergabe nicht möglich"),
             QStringLiteral(
-                "Das Feld \u201e%1\u201c enthält das Zeichen \u201e|\u201c, das die Übergabe an das "
+                "Das Feld \u201e%1\u201c enthält %2, das die Übergabe an das "
                 "Archiv nicht verarbeiten kann.\r\nBitte entfernen Sie es und übergeben Sie dann erneut.")
-                .arg(badField));
+                .arg(badField.isEmpty() ? controlField : badField,
+                     badField.isEmpty() ? QStringLiteral("ein Steuerzeichen")
+                                        : QStringLiteral("das Zeichen \u201e|\u201c")));
         ScreenPointer::set(ScreenPointer::Default);
         return;
     }
 
     setRunning(true);
-    Handover handover;
-    const QList<HandoverOutcome> outcomes = handover.run(files(), input, [this](int done, int total) {
-        m_progressText->setText(done < total ? QStringLiteral("Datei %1 von %2").arg(done + 1).arg(total)
-                                             : QString());
-        m_progress->setRange(0, std::max(total, 1));
-        m_progress->setValue(done);
-        // The list shows which file is on its way; the others wait for the outcome of the run.
-        if (QListWidgetItem* before = FileListe->item(done - 1))
-            setFileState(before, FileListDelegate::Waiting);
-        if (QListWidgetItem* now = FileListe->item(done))
-            setFileState(now, FileListDelegate::Running);
-    });
     for (int i = 0; i < FileListe->count(); ++i)
         setFileState(FileListe->item(i), FileListDelegate::Waiting);
+    Handover handover;
+    Handover::Callbacks callbacks;
+    callbacks.started = [this](int index, int total) {
+        m_progressText->setText(QStringLiteral("Datei %1 von %2").arg(index + 1).arg(total));
+        m_progress->setRange(0, std::max(total, 1));
+        m_progress->setValue(index);
+        if (QListWidgetItem* now = FileListe->item(index))
+            setFileState(now, FileListDelegate::Running);
+    };
+    callbacks.done = [this](int index, HandoverOutcome& outcome) {
+        if (QListWidgetItem* item = FileListe->item(index))
+            setFileState(item,
+                         outcome.archived ? FileListDelegate::HandedOver : FileListDelegate::NotHandedOver,
+                         outcome.reason);
+    };
+    QList<HandoverOutcome> outcomes = handover.run(files(), input, callbacks);
     setRunning(false);
     if (session().ProgramEnded)
         return;
 
-    const bool remove = MessageBox::show(this, QMessageBox::NoIcon, QStringLiteral("Files löschen?"),
-                                         QStringLiteral("Sollen Die Ursprungsfiles gelöscht werden?"),
-                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    // Only what was packed and registered leaves the list, and only that may be deleted.
-    for (const HandoverOutcome& outcome : outcomes) {
-        if (outcome.archived && remove) {
-            WriteLog(QStringLiteral("OKButton_Click"), QStringLiteral("Ursprungs-File löschen"),
-                     outcome.path);
-            QFile::remove(outcome.path);
-        }
-    }
+    const bool anyArchived =
+        std::any_of(outcomes.begin(), outcomes.end(), [](const HandoverOutcome& o) { return o.archived; });
+    const bool remove =
+        anyArchived &&
+        MessageBox::show(this, QMessageBox::NoIcon, QStringLiteral("Files löschen?"),
+                         QStringLiteral("Sollen Die Ursprungsfiles gelöscht werden?"),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    // Only what was packed, registered and is unchanged since may be deleted.
+    QStringList kept;
+    for (HandoverOutcome& outcome : outcomes)
+        if (outcome.archived && remove && !Handover::deleteSource(outcome))
+            kept << outcome.path;
+    QStringList summary;
     for (int i = FileListe->count() - 1; i >= 0; --i) {
         QListWidgetItem* item = FileListe->item(i);
-        const QString path = item->data(Qt::UserRole).toString();
+        const QString path = item->data(FileListDelegate::PathRole).toString();
         const auto it = std::find_if(outcomes.begin(), outcomes.end(),
                                      [&](const HandoverOutcome& o) { return o.path == path; });
-        if (it == outcomes.end())
-            continue;
-        if (it->archived) {
+        if (it == outcomes.end()) {
+            setFileState(item, FileListDelegate::Waiting);
+        } else if (it->archived && !kept.contains(path)) {
             delete FileListe->takeItem(i);
+        } else if (it->archived) {
+            setFileState(item, FileListDelegate::HandedOver, it->reason);
+            summary.prepend(QStringLiteral("%1: übergeben, %2").arg(path, it->reason));
         } else {
             item->setText(QStringLiteral("%1   \u2013 nicht übergeben: %2").arg(path, it->reason));
-            item->setData(Qt::UserRole + 1, it->reason);
             setFileState(item, FileListDelegate::NotHandedOver, it->reason);
+            summary.prepend(QStringLiteral("%1: %2").arg(path, it->reason));
         }
     }
     m_auswahlIndex = -1;
     showSelectedFile();
-    txt_Passwort->clear();
+    // A retry of what stays listed needs the same password.
+    if (FileListe->count() == 0)
+        txt_Passwort->clear();
+    if (!summary.isEmpty())
+        MessageBox::show(this, QMessageBox::Warning, QStringLiteral("Nicht alle Dateien übergeben"),
+                         QStringLiteral("Diese Dateien bleiben in der Liste:\r\n") +
+                             summary.join(QStringLiteral("\r\n")));
     ScreenPointer::set(ScreenPointer::Default);
 }
 
 void FMStart::SucheBelegnummer_Click()
 {
-    if (cmb_LinkBelArt->currentText().isEmpty())
+    if (cmb_LinkBelArt->currentText().isEmpty() || !RequireLogin())
         return;
     const QString code = DocumentSearch::typeCode(cmb_LinkBelArt->currentText());
     const QString account = DocumentSearch::accountArgument(txt_KKRNr->text());
@@ -748,12 +816,16 @@ void FMStart::SucheBelegnummer_Click()
 
 void FMStart::b_KKRSuche_Click()
 {
+    if (!RequireLogin())
+        return;
     // The option buttons decide, not KontoKreisCode, which a background click may have reset.
     txt_KKRNr->setText(o_KontoKreis[0]->isChecked() ? SearchCustomer() : SearchSupplier());
 }
 
 void FMStart::b_BAU_Click()
 {
+    if (!RequireLogin())
+        return;
     DBBegin();
     if (session().ProgramEnded)
         return;

@@ -14,6 +14,7 @@ class QPushButton;
 class QRadioButton;
 class QSplitter;
 class QListWidgetItem;
+class frmProgrammverlauf;
 namespace preview {
 class PreviewPane;
 }
@@ -113,6 +114,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The log window, created on first use, owned by this window.
+    frmProgrammverlauf& logWindow();
     void buildControls();
     void buildMenus();
     void appendFiles(const QStringList& paths);
@@ -121,6 +124,10 @@ private:
     void setFileState(QListWidgetItem* item, int state, const QString& reason = QString());
 
     void setRunning(bool running);
+    // Shows why nothing may end or log in now; true while a hand-over runs.
+    bool refusedWhileRunning();
+    // Asks before the program ends with files listed; false while a hand-over runs.
+    bool mayEnd();
 
     QString m_kontoKreisCode = QStringLiteral("K");
     bool m_running = false;

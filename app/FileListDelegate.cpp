@@ -34,13 +34,21 @@ QString FileListDelegate::stateText(State state)
         return QStringLiteral("wird übergeben …");
     case NotHandedOver:
         return QStringLiteral("nicht übergeben");
+    case HandedOver:
+        return QStringLiteral("übergeben");
     }
     return {};
 }
 
+bool FileListDelegate::showsReason(const QModelIndex& index)
+{
+    const int state = index.data(StateRole).toInt();
+    return state == NotHandedOver || (state == HandedOver && !index.data(ReasonRole).toString().isEmpty());
+}
+
 QSize FileListDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    const int lines = index.data(StateRole).toInt() == NotHandedOver ? 3 : 2;
+    const int lines = showsReason(index) ? 3 : 2;
     const int height =
         option.fontMetrics.height() + (lines - 1) * QFontMetrics(smaller(option.font)).height();
     return {option.rect.width() > 0 ? option.rect.width() : 200, height + 2 * Pad};
@@ -73,7 +81,7 @@ void FileListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
     const QString stateLabel = stateText(state);
     painter->setFont(small);
-    painter->setPen(state == NotHandedOver ? red : state == Running ? text : grey);
+    painter->setPen(showsReason(index) ? red : state == Running ? text : grey);
     const int stateWidth = little.horizontalAdvance(stateLabel);
     const QRect first(area.left(), area.top(), area.width(), big.height());
     painter->drawText(first, Qt::AlignRight | Qt::AlignVCenter, stateLabel);
@@ -90,7 +98,7 @@ void FileListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     // The end of a folder tells most: shorten it in the middle.
     painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
                       little.elidedText(QDir::toNativeSeparators(folder), Qt::ElideMiddle, line.width()));
-    if (state == NotHandedOver) {
+    if (showsReason(index)) {
         line.translate(0, little.height());
         painter->setPen(red);
         painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,

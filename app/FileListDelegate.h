@@ -14,11 +14,14 @@ public:
         ReasonRole = Qt::UserRole + 1, // why it was not handed over
         StateRole = Qt::UserRole + 3,
     };
-    enum State { Waiting, Running, NotHandedOver };
+    // HandedOver stays listed only with a reason: its source was kept.
+    enum State { Waiting, Running, NotHandedOver, HandedOver };
 
     using QStyledItemDelegate::QStyledItemDelegate;
 
     static QString stateText(State state);
+    // Whether the entry shows a reason line below its folder.
+    static bool showsReason(const QModelIndex& index);
     // Splits at "/" and "\" alike: paths from Windows shares keep their backslashes.
     static QPair<QString, QString> folderAndName(const QString& path);
 

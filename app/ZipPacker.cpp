@@ -1,10 +1,14 @@
 #include "ZipPacker.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QUuid>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,27 +19,7 @@ namespace {
 
 ZipPacker* installed = nullptr;
 
-struct Fingerprint
-{
-    bool exists = false;
-    qint64 size = 0;
-    qint64 mtimeNs = 0;
-    quint64 inode = 0;
-    bool operator==(const Fingerprint&) const = default;
-};
-
-Fingerprint fingerprint(const QString& path)
-{
-    Fingerprint f;
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-        f.exists = true;
-        f.size = st.st_size;
-        f.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-        f.inode = st.st_ino;
-    }
-    return f;
-}
+constexpr qint64 Day = 24 * 3600;
 
 bool syncPath(const QString& path, bool directory)
 {
@@ -45,6 +29,37 @@ bool syncPath(const QString& path, bool directory)
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+// A reader of the log or the list should see the cause, not only a number.
+QString cause(int error, const QString& path)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return QStringLiteral("keine Schreibberechtigung für %1").arg(path);
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("kein Platz mehr auf dem Datenträger von %1").arg(path);
+    case ENOENT:
+        return QStringLiteral("%1 gibt es nicht").arg(path);
+    case ENOTDIR:
+        return QStringLiteral("%1 ist kein Ordner").arg(path);
+    default:
+        return QStringLiteral("%1 lässt sich nicht schreiben (Systemfehler %2)").arg(path).arg(error);
+    }
+}
+
+bool makeFolder(const QString& path, int& error)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+        return true;
+    const int made = errno;
+    if (made == EEXIST && QFileInfo(path).isDir())
+        return true;
+    error = made == EEXIST ? ENOTDIR : made;
+    return false;
 }
 
 // CRC-32 and size of the source as read now; false when it cannot be read.
@@ -91,15 +106,6 @@ bool worthDeflating(const QString& path, qint64 size)
     return bound < static_cast<uLongf>(sample.size()) * 9 / 10;
 }
 
-QString numberedName(const QString& name, int n)
-{
-    const QFileInfo info(name);
-    const QString suffix = info.suffix();
-    const QString base = suffix.isEmpty() ? name : name.left(name.size() - suffix.size() - 1);
-    return suffix.isEmpty() ? QStringLiteral("%1 (%2)").arg(base).arg(n)
-                            : QStringLiteral("%1 (%2).%3").arg(base).arg(n).arg(suffix);
-}
-
 ZipPacker::Result fail(int error, const QString& detail)
 {
     ZipPacker::Result r;
@@ -108,12 +114,73 @@ ZipPacker::Result fail(int error, const QString& detail)
     return r;
 }
 
-QString zipErrorText(zip_t* archive)
+// What libzip reports, with the system's cause where there is one.
+QString zipFailure(zip_t* archive, const QString& directory)
 {
-    return QString::fromUtf8(zip_strerror(archive));
+    zip_error_t* error = zip_get_error(archive);
+    const int system = zip_error_system_type(error) == ZIP_ET_SYS ? zip_error_code_system(error) : 0;
+    if (system != 0)
+        return cause(system, directory);
+    return QStringLiteral("libzip meldet: %1").arg(QString::fromUtf8(zip_error_strerror(error)));
 }
 
+bool isThere(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// 0 when published; EEXIST when the name is taken. Never replaces anything: the archive system
+// may already be reading what another run published under that name.
+int publishNoReplace(const QString& staged, const QString& target)
+{
+    const QByteArray from = QFile::encodeName(staged);
+    const QByteArray to = QFile::encodeName(target);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+    // File systems without the flag (some network shares) still refuse a link to a taken name.
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+
+struct DosChar
+{
+    char16_t unicode;
+    unsigned char code;
+};
+
+// Characters that CP437 and CP850 both hold at the same code: the archive side's unpackers read
+// the name alike whichever of the two they assume.
+constexpr DosChar DosChars[] = {
+    {u'Ç', 0x80}, {u'ü', 0x81}, {u'é', 0x82}, {u'â', 0x83}, {u'ä', 0x84}, {u'à', 0x85}, {u'å', 0x86},
+    {u'ç', 0x87}, {u'ê', 0x88}, {u'ë', 0x89}, {u'è', 0x8A}, {u'ï', 0x8B}, {u'î', 0x8C}, {u'ì', 0x8D},
+    {u'Ä', 0x8E}, {u'Å', 0x8F}, {u'É', 0x90}, {u'æ', 0x91}, {u'Æ', 0x92}, {u'ô', 0x93}, {u'ö', 0x94},
+    {u'ò', 0x95}, {u'û', 0x96}, {u'ù', 0x97}, {u'ÿ', 0x98}, {u'Ö', 0x99}, {u'Ü', 0x9A}, {u'£', 0x9C},
+    {u'ƒ', 0x9F}, {u'á', 0xA0}, {u'í', 0xA1}, {u'ó', 0xA2}, {u'ú', 0xA3}, {u'ñ', 0xA4}, {u'Ñ', 0xA5},
+    {u'ª', 0xA6}, {u'º', 0xA7}, {u'¿', 0xA8}, {u'¬', 0xAA}, {u'½', 0xAB}, {u'¼', 0xAC}, {u'¡', 0xAD},
+    {u'«', 0xAE}, {u'»', 0xAF}, {u'ß', 0xE1}, {u'µ', 0xE6}, {u'±', 0xF1}, {u'÷', 0xF6}, {u'°', 0xF8},
+    {u'·', 0xFA}, {u'²', 0xFD},
+};
+
 } // namespace
+
+SourceStamp SourceStamp::of(const QString& path)
+{
+    SourceStamp s;
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        s.valid = true;
+        s.size = st.st_size;
+        s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        s.inode = st.st_ino;
+        s.device = st.st_dev;
+    }
+    return s;
+}
 
 ZipPacker& ZipPacker::instance()
 {
@@ -131,109 +198,184 @@ QString ZipPacker::stagingFolderName()
     return QStringLiteral(".velmor-staging");
 }
 
-void ZipPacker::cleanStaging(const QString& transferDirectory)
+QString ZipPacker::namesFolderName()
 {
-    QDir staging(QDir(transferDirectory).filePath(stagingFolderName()));
-    if (!staging.exists())
-        return;
-    for (const QString& name : staging.entryList(QDir::Files | QDir::Hidden))
-        staging.remove(name);
+    return QStringLiteral(".velmor-namen");
 }
 
-ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& archivePath)
+void ZipPacker::cleanStaging(const QString& transferDirectory)
 {
+    const QDir transfer(transferDirectory);
+    TransferClaims::removeOlderThan(transfer.filePath(stagingFolderName()), Day);
+    TransferClaims::removeOlderThan(transfer.filePath(namesFolderName()), Day);
+}
+
+QString ZipPacker::numberedArchive(const QString& baseName, int n)
+{
+    return n <= 1 ? baseName + QStringLiteral(".zip") : QStringLiteral("%1 (%2).zip").arg(baseName).arg(n);
+}
+
+QString ZipPacker::entryName(const QString& archiveBaseName, const QString& extension)
+{
+    return extension.isEmpty() ? archiveBaseName : archiveBaseName + u'.' + extension;
+}
+
+QByteArray ZipPacker::dosName(const QString& name)
+{
+    QByteArray out;
+    out.reserve(name.size());
+    for (const QChar c : name) {
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7F) {
+            out += char(c.unicode());
+            continue;
+        }
+        const auto* hit = std::find_if(std::begin(DosChars), std::end(DosChars),
+                                       [c](const DosChar& d) { return d.unicode == c.unicode(); });
+        if (hit == std::end(DosChars))
+            return {};
+        out += char(hit->code);
+    }
+    return out;
+}
+
+bool TransferClaims::claim(const QString& folder, const QString& name)
+{
+    const int fd = ::open(QFile::encodeName(QDir(folder).filePath(name)).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+void TransferClaims::release(const QString& folder, const QString& name)
+{
+    ::unlink(QFile::encodeName(QDir(folder).filePath(name)).constData());
+}
+
+void TransferClaims::removeOlderThan(const QString& folder, qint64 maxAgeSeconds)
+{
+    const QDir dir(folder);
+    if (!dir.exists())
+        return;
+    const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-maxAgeSeconds);
+    for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System))
+        if (info.lastModified().toUTC() < limit)
+            QFile::remove(info.absoluteFilePath());
+}
+
+ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wantedArchive,
+                                     const QString& extension)
+{
+    const SourceStamp stamp = SourceStamp::of(source);
     quint32 sourceCrc = 0;
     qint64 sourceSize = 0;
-    if (!QFileInfo(source).isFile() || !checksum(source, sourceCrc, sourceSize))
-        return fail(SourceUnreadable, QStringLiteral("Quelldatei nicht lesbar: %1").arg(source));
+    if (!stamp.valid || !QFileInfo(source).isFile() || !checksum(source, sourceCrc, sourceSize))
+        return fail(SourceUnreadable, QStringLiteral("Quelldatei %1 nicht lesbar").arg(source));
 
-    const QFileInfo target(archivePath);
-    const QString stagingPath = target.absoluteDir().filePath(stagingFolderName());
-    if (!QDir().mkpath(stagingPath))
-        return fail(StagingUnavailable,
-                    QStringLiteral("Zwischenordner %1 lässt sich nicht anlegen").arg(stagingPath));
-    const QString fileName = QFileInfo(source).fileName();
+    const QFileInfo wanted(wantedArchive);
+    const QString directory = wanted.absolutePath();
+    const QString shown = directory + u'/';
+    QString baseName = wanted.fileName();
+    if (baseName.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive))
+        baseName.chop(4);
+    const QString stagingPath = QDir(directory).filePath(stagingFolderName());
+    const QString namesPath = QDir(directory).filePath(namesFolderName());
+    for (const QString& folder : {stagingPath, namesPath}) {
+        int error = 0;
+        if (!makeFolder(folder, error))
+            return fail(StagingUnavailable, cause(error, error == ENOTDIR ? folder : shown));
+    }
 
-    // Publishing must not replace an archive that changed meanwhile; then the work is redone.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const Fingerprint before = fingerprint(archivePath);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        // The first name neither published nor claimed by a run that is packing it.
+        QString name;
+        for (int n = 1;; ++n) {
+            if (n > 9999)
+                return fail(PublishFailed,
+                            QStringLiteral("kein freier Name für %1 in %2").arg(baseName, shown));
+            name = numberedArchive(baseName, n);
+            const QString path = QDir(directory).filePath(name);
+            if (isThere(path))
+                continue;
+            if (!TransferClaims::claim(namesPath, name)) {
+                if (errno == EEXIST)
+                    continue;
+                return fail(StagingUnavailable, cause(errno, shown));
+            }
+            if (!isThere(path))
+                break;
+            TransferClaims::release(namesPath, name);
+        }
+        auto unclaim = qScopeGuard([&] { TransferClaims::release(namesPath, name); });
+
+        Result result;
+        result.archivePath = QDir(directory).filePath(name);
+        result.entryName = entryName(name.chopped(4), extension);
+        result.stamp = stamp;
         const QString staged =
             QDir(stagingPath).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".zip");
-        if (before.exists && !QFile::copy(archivePath, staged))
-            return fail(StagingUnavailable, QStringLiteral("%1 lässt sich nicht kopieren").arg(archivePath));
         auto discard = qScopeGuard([&] { QFile::remove(staged); });
 
         int zipError = 0;
-        zip_t* archive = zip_open(QFile::encodeName(staged).constData(), ZIP_CREATE, &zipError);
+        zip_t* archive = zip_open(QFile::encodeName(staged).constData(), ZIP_CREATE | ZIP_EXCL, &zipError);
         if (!archive)
-            return fail(before.exists ? ArchiveError : StagingUnavailable,
-                        QStringLiteral("ZIP %1 lässt sich nicht öffnen (%2)").arg(archivePath).arg(zipError));
-
-        Result result;
-        result.entryName = fileName;
-        for (int n = 2;; ++n) {
-            const zip_int64_t index = zip_name_locate(archive, result.entryName.toUtf8().constData(), 0);
-            if (index < 0)
-                break;
-            zip_stat_t st;
-            if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &st) == 0 &&
-                (st.valid & ZIP_STAT_SIZE) && (st.valid & ZIP_STAT_CRC) &&
-                st.size == static_cast<zip_uint64_t>(sourceSize) && st.crc == sourceCrc) {
-                result.alreadyThere = true;
-                break;
-            }
-            result.entryName = numberedName(fileName, n);
+            return fail(StagingUnavailable,
+                        QStringLiteral("ZIP im Zwischenordner %1 lässt sich nicht anlegen (libzip-Fehler %2)")
+                            .arg(stagingPath)
+                            .arg(zipError));
+        const QByteArray dos = dosName(result.entryName);
+        const QByteArray rawName = dos.isEmpty() ? result.entryName.toUtf8() : dos;
+        zip_source_t* data = zip_source_file(archive, QFile::encodeName(source).constData(), 0, -1);
+        const zip_int64_t index = data ? zip_file_add(archive, rawName.constData(), data,
+                                                      dos.isEmpty() ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_CP437)
+                                       : -1;
+        if (index < 0) {
+            if (data)
+                zip_source_free(data);
+            const QString text = zipFailure(archive, shown);
+            zip_discard(archive);
+            return fail(ArchiveError, text);
         }
-
-        if (!result.alreadyThere) {
-            zip_source_t* data = zip_source_file(archive, QFile::encodeName(source).constData(), 0, -1);
-            const zip_int64_t index =
-                data ? zip_file_add(archive, result.entryName.toUtf8().constData(), data, ZIP_FL_ENC_UTF_8)
-                     : -1;
-            if (index < 0) {
-                if (data)
-                    zip_source_free(data);
-                const QString text = zipErrorText(archive);
-                zip_discard(archive);
-                return fail(ArchiveError, text);
-            }
-            const bool deflate = worthDeflating(source, sourceSize);
-            zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
-                                     deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, deflate ? 6 : 0);
-        }
+        const bool deflate = worthDeflating(source, sourceSize);
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                                 deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, deflate ? 6 : 0);
         if (zip_close(archive) != 0) {
-            const QString text = zipErrorText(archive);
+            const QString text = zipFailure(archive, shown);
             zip_discard(archive);
             // The source may have changed or vanished while it was read.
             if (!QFileInfo(source).isReadable())
-                return fail(SourceUnreadable, text);
+                return fail(SourceUnreadable, QStringLiteral("Quelldatei %1 nicht lesbar").arg(source));
             return fail(ArchiveError, text);
         }
-        if (!QFileInfo::exists(staged) || !syncPath(staged, false))
+        if (!isThere(staged) || !syncPath(staged, false))
             return fail(ArchiveError, QStringLiteral("ZIP %1 wurde nicht geschrieben").arg(staged));
 
-        // Read the result back: the entry must be there with the source's size and checksum.
+        // Read it back: exactly one entry, under the name meant, with the source's size and checksum.
         zip_t* check = zip_open(QFile::encodeName(staged).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &zipError);
         bool good = false;
         if (check) {
             zip_stat_t st;
-            good = zip_stat(check, result.entryName.toUtf8().constData(), 0, &st) == 0 &&
-                   st.size == static_cast<zip_uint64_t>(sourceSize) && st.crc == sourceCrc;
+            good = zip_get_num_entries(check, 0) == 1 && zip_stat_index(check, 0, ZIP_FL_ENC_RAW, &st) == 0 &&
+                   QByteArray(st.name) == rawName && st.size == static_cast<zip_uint64_t>(sourceSize) &&
+                   st.crc == sourceCrc;
             zip_discard(check);
         }
         // libzip's checksum is of the bytes it read; matching ours shows the source did not
         // change between the two reads and the entry is whole.
         if (!good)
-            return fail(CheckFailed, QStringLiteral("Prüfung von %1 fehlgeschlagen").arg(archivePath));
+            return fail(CheckFailed, QStringLiteral("Prüfung des ZIP für %1 fehlgeschlagen").arg(source));
+        if (SourceStamp::of(source) != stamp)
+            return fail(CheckFailed, QStringLiteral("Quelldatei %1 wurde beim Packen geändert").arg(source));
 
-        if (fingerprint(archivePath) != before)
-            continue;
-        if (::rename(QFile::encodeName(staged).constData(), QFile::encodeName(archivePath).constData()) != 0)
-            return fail(PublishFailed, QStringLiteral("%1 lässt sich nicht anlegen").arg(archivePath));
+        const int published = publishNoReplace(staged, result.archivePath);
+        if (published == EEXIST)
+            continue; // taken by a run that does not claim names: pack again under the next name
+        if (published != 0)
+            return fail(PublishFailed, cause(published, shown));
         discard.dismiss();
-        syncPath(target.absolutePath(), true);
+        syncPath(directory, true);
         return result;
     }
-    return fail(PublishFailed,
-                QStringLiteral("%1 wurde während des Packens mehrfach geändert").arg(archivePath));
+    return fail(PublishFailed, QStringLiteral("kein freier Name für %1 in %2").arg(baseName, shown));
 }

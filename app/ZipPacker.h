@@ -1,12 +1,25 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
 
-// Packs one source file into the ZIP hand-over file. An error code of 0 means the archive at
-// archivePath is complete, durable and holds the source; anything else means nothing was
-// published under that name.
+// What a source file was when it was packed: a later deletion compares against it.
+struct SourceStamp
+{
+    bool valid = false;
+    qint64 size = 0;
+    qint64 mtimeNs = 0;
+    quint64 inode = 0;
+    quint64 device = 0;
+    bool operator==(const SourceStamp&) const = default;
+    static SourceStamp of(const QString& path);
+};
+
+// Packs one source file into a new ZIP hand-over file of its own. An error code of 0 means the
+// archive at Result::archivePath is complete, durable, holds exactly the source and was published
+// under a name nobody else held; anything else means nothing was published.
 class ZipPacker
 {
 public:
@@ -22,28 +35,51 @@ public:
     struct Result
     {
         int error = Ok;
-        // The entry that holds the source; another name when a different file of the same
-        // name was there already.
+        // The archive claimed: the first free of B.zip, B (2).zip, ... for the wanted B.zip.
+        QString archivePath;
+        // The one entry: the archive's base name and the extension.
         QString entryName;
-        bool alreadyThere = false;
+        // Why it failed, in German, with the cause.
         QString detail;
+        SourceStamp stamp;
     };
 
     virtual ~ZipPacker() = default;
-    virtual Result pack(const QString& source, const QString& archivePath) = 0;
+    // wantedArchive is the transfer folder's B.zip; extension the source's E (may be empty).
+    virtual Result pack(const QString& source, const QString& wantedArchive, const QString& extension) = 0;
 
     // The packer the program uses; tests may put another in its place.
     static ZipPacker& instance();
     static void setInstance(ZipPacker* packer);
-    // Removes what a crashed run left in the staging folder of a transfer directory.
+    // Removes what crashed runs left in the staging and claims folders of a transfer directory:
+    // only what is older than a day, so runs of other processes keep their live files.
     static void cleanStaging(const QString& transferDirectory);
     static QString stagingFolderName();
+    // Archive names in flight, claimed beside the staging folder.
+    static QString namesFolderName();
+
+    // "B.zip" for n = 1, else "B (n).zip".
+    static QString numberedArchive(const QString& baseName, int n);
+    static QString entryName(const QString& archiveBaseName, const QString& extension);
+    // The entry name in the DOS code page when every character is one that CP437 and CP850 write
+    // alike; an empty result otherwise (then the name is written as UTF-8 with its flag).
+    static QByteArray dosName(const QString& name);
 };
 
 // The real packer on libzip: builds the archive in a hidden staging folder of the transfer
-// directory, syncs it to disk, checks it, then publishes it by rename.
+// directory, syncs it to disk, checks it, then publishes it without replacing anything.
 class LibZipPacker : public ZipPacker
 {
 public:
-    Result pack(const QString& source, const QString& archivePath) override;
+    Result pack(const QString& source, const QString& wantedArchive, const QString& extension) override;
 };
+
+// Exclusive claims of names in a hidden folder of a transfer directory, atomic across processes
+// and, on file servers honouring O_EXCL, across workstations.
+namespace TransferClaims {
+// False when someone else holds the name (or the folder cannot be written).
+bool claim(const QString& folder, const QString& name);
+void release(const QString& folder, const QString& name);
+// Removes files in folder not modified for maxAgeSeconds.
+void removeOlderThan(const QString& folder, qint64 maxAgeSeconds);
+} // namespace TransferClaims

@@ -1,6 +1,7 @@
 // Packing throughput of the hand-over's ZIP step (with fsync and the check) against `zip -9 -j`
 // and a plain `cp` + `sync` of the same bytes, measured in the same run; then a hand-over of
-// ten files against the nine one-second pauses it must contain.
+// ten files against the nine one-second pauses it must contain; then two velmor-handover runs
+// of ten files each at once on one transfer folder against velmor-erpd, each against its pauses.
 #include "app/Handover.h"
 #include "app/ZipPacker.h"
 #include "cache/cacheapi.h"
@@ -15,6 +16,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -82,6 +85,80 @@ struct Case
     double goalCopy;
 };
 
+QString binary(const QString& name)
+{
+    return QCoreApplication::applicationDirPath() + u'/' + name;
+}
+
+// Two workstations (two users) hand over ten files of the same names at once.
+bool concurrentRuns(const QString& base, double largest)
+{
+    const QString folder = QDir(base).filePath("zwei");
+    QDir().mkpath(folder);
+    erpsim::createDemoDatabase(QDir(folder).filePath("erp.db"));
+    QProcess daemon;
+    daemon.start(binary("velmor-erpd"), {"--db", QDir(folder).filePath("erp.db"), "--port", "0"});
+    QByteArray out;
+    for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+        daemon.waitForReadyRead(100);
+        out += daemon.readAllStandardOutput();
+    }
+    const auto port = QRegularExpression("listening on [^:]+:(\\d+)").match(QString::fromUtf8(out));
+    if (!port.hasMatch()) {
+        std::fprintf(stderr, "velmor-erpd did not start\n");
+        return false;
+    }
+    const char* const users[2] = {"17", "20"};
+    QProcess runs[2];
+    QElapsedTimer clocks[2];
+    double took[2] = {};
+    for (int r = 0; r < 2; ++r) {
+        const QStringList files = makeFiles(QDir(folder).filePath(QStringLiteral("platz%1").arg(r)), "scan",
+                                            10, 20LL << 20, false, "pdf");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VELMOR_LOGIN",
+                   QStringLiteral("1 0 %1 demo 127.0.0.1 %2").arg(users[r], port.captured(1)));
+        env.insert("XDG_RUNTIME_DIR", folder);
+        runs[r].setProcessEnvironment(env);
+        runs[r].setProgram(binary("velmor-handover"));
+        runs[r].setArguments(files);
+    }
+    for (int r = 0; r < 2; ++r) {
+        clocks[r].start();
+        runs[r].start();
+    }
+    // Each run's end is taken as it comes, not after the other's.
+    for (int done = 0; done < 2;) {
+        for (int r = 0; r < 2; ++r)
+            if (took[r] == 0 && runs[r].waitForFinished(10)) {
+                took[r] = seconds(clocks[r]);
+                ++done;
+            }
+    }
+    QSet<QString> keys, archives;
+    int registered = 0;
+    const QRegularExpression ok("^OK .+ -> (.+) (\\d+)$");
+    for (QProcess& run : runs)
+        for (const QString& line :
+             QString::fromUtf8(run.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+            if (const auto m = ok.match(line); m.hasMatch()) {
+                ++registered;
+                keys << m.captured(2);
+                archives << m.captured(1);
+            }
+    daemon.kill();
+    daemon.waitForFinished(5000);
+    const double limit = 9 * 1.1 + largest;
+    const bool met = took[0] <= limit && took[1] <= limit && registered == 20 && keys.size() == 20 &&
+                     archives.size() == 20;
+    std::printf("two hand-overs of 10 files of 20 MB at once on one transfer folder (processes): %.2f s and "
+                "%.2f s, each against its limit %.2f s (%.2fx, %.2fx); %d registered, %lld distinct keys, "
+                "%lld distinct archives: %s\n",
+                took[0], took[1], limit, took[0] / limit, took[1] / limit, registered, qlonglong(keys.size()),
+                qlonglong(archives.size()), met ? "met" : "NOT met");
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -108,7 +185,8 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         t.start();
         for (const QString& f : files)
-            if (packer.pack(f, ours + QFileInfo(f).completeBaseName() + ".zip").error != ZipPacker::Ok)
+            if (packer.pack(f, ours + QFileInfo(f).completeBaseName() + ".zip", c.suffix).error !=
+                ZipPacker::Ok)
                 std::fprintf(stderr, "packing failed: %s\n", qPrintable(f));
         const double oursS = seconds(t);
 
@@ -154,7 +232,7 @@ int main(int argc, char** argv)
         makeFiles(dir.filePath("ten"), QStringLiteral("scan"), 10, 20LL << 20, false, "pdf");
     QElapsedTimer single;
     single.start();
-    packer.pack(ten.first(), dir.filePath("einzeln.zip"));
+    packer.pack(ten.first(), dir.filePath("einzeln.zip"), "pdf");
     const double largest = seconds(single);
     HandoverInput input;
     input.dateText = EmptyDateMask;
@@ -173,5 +251,5 @@ int main(int argc, char** argv)
         total, archived, largest, limit, total <= limit ? "met" : "NOT met");
     session().Factory.reset();
     cacheclient::setFactoryCreator(nullptr);
-    return 0;
+    return concurrentRuns(dir.path(), largest) ? 0 : 1;
 }

@@ -29,9 +29,20 @@ std::shared_ptr<cacheclient::Factory> requireFactory()
 }
 } // namespace
 
+QString MStringLiteral(const QString& text)
+{
+    QString literal = text;
+    literal.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + literal + u'"';
+}
+
 QString DBCall(const QString& command, bool& errorFlag)
 {
-    DBBegin();
+    // A connect that failed has been reported already.
+    if (!DBBegin()) {
+        errorFlag = true;
+        return QString();
+    }
     try {
         requireFactory();
         const QString output = xecute(command);
@@ -47,7 +58,10 @@ QString DBCall(const QString& command, bool& errorFlag)
 
 short DBCallD(const QString& command, QChar delimiter, QStringList& list, bool& errorFlag)
 {
-    DBBegin();
+    if (!DBBegin()) {
+        errorFlag = true;
+        return 0;
+    }
     QString output;
     try {
         requireFactory();

@@ -7,7 +7,11 @@
 #include "widgets/ScreenPointer.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <cstdlib>
 
@@ -96,24 +100,58 @@ void setProgramExitHook(std::function<void()> hook)
     exitHook() = hook ? std::move(hook) : [] { std::exit(0); };
 }
 
+namespace {
+
+void takeCommandLine(bool withPassword)
+{
+    SessionContext& s = session();
+    const QString& line = s.CommandLine;
+    s.Firma = StrPiece(line, u' ', 1);
+    s.Filiale = StrPiece(line, u' ', 2);
+    s.Personalcode = StrPiece(line, u' ', 3);
+    s.Passwort = withPassword ? StrPiece(line, u' ', 4) : QString();
+    s.Server = StrPiece(line, u' ', 5, DefaultServer);
+    s.Port = StrPiece(line, u' ', 6, QStringLiteral("1972"));
+    s.Namespace = StrPiece(line, u' ', 7, QStringLiteral("VELMOR"));
+    s.WJ = StrPiece(line, u' ', 8);
+    fillDialogs();
+}
+
+// What the two dialogs show, as the user confirmed or left it.
+void takeDialogs()
+{
+    SessionContext& s = session();
+    const FMServer& server = FMServer::instance();
+    s.Firma = server.BFIRMA->text();
+    s.Filiale = server.BFIL->text();
+    s.Server = server.BSERVERIP->text();
+    s.Port = server.BPORT->text();
+    s.Namespace = server.BNAMESPACE->text();
+    s.Personalcode = FMPass::instance().BUSER->text();
+    s.Passwort = FMPass::instance().BPASSWORT->text();
+}
+
+} // namespace
+
 void LoadConnectionSettings()
 {
     SessionContext& s = session();
-    s.DataFromCommandLine =
-        !s.CommandLine.isEmpty() && isNumeric(StrPiece(s.CommandLine, u' ', 1)) && !s.CommandLineRejected;
+    const bool commandLineUsable = !s.CommandLine.isEmpty() && isNumeric(StrPiece(s.CommandLine, u' ', 1));
+    // The command line serves the first login only; later ones take what the user types.
+    s.DataFromCommandLine = commandLineUsable && !s.CommandLineServed && !s.CommandLineRejected;
     if (s.DataFromCommandLine) {
-        const QString& line = s.CommandLine;
-        s.Firma = StrPiece(line, u' ', 1);
-        s.Filiale = StrPiece(line, u' ', 2);
-        s.Personalcode = StrPiece(line, u' ', 3);
-        s.Passwort = StrPiece(line, u' ', 4);
-        s.Server = StrPiece(line, u' ', 5, DefaultServer);
-        s.Port = StrPiece(line, u' ', 6, QStringLiteral("1972"));
-        s.Namespace = StrPiece(line, u' ', 7, QStringLiteral("VELMOR"));
-        s.WJ = StrPiece(line, u' ', 8);
-        fillDialogs();
+        takeCommandLine(true);
     } else {
-        ReadLoginSettings();
+        // Right after the command line failed, the dialog offers its data: the user types only the
+        // password, and the session stays on the server it was started for.
+        const bool offerCommandLine = commandLineUsable && s.CommandLineRejected;
+        s.CommandLineRejected = false;
+        if (offerCommandLine) {
+            takeCommandLine(false);
+            FMPass::instance().BPASSWORT->clear();
+        } else {
+            ReadLoginSettings();
+        }
         if (s.ProgramEnded)
             return;
         if (s.Passwort.isEmpty() || s.Personalcode.isEmpty() || s.LoginDialogForced || s.LoginFailed) {
@@ -122,7 +160,10 @@ void LoadConnectionSettings()
                 login.exec();
             if (s.ProgramEnded)
                 return;
-            ReadLoginSettings();
+            if (offerCommandLine)
+                takeDialogs();
+            else
+                ReadLoginSettings();
         }
     }
     buildConnectString();
@@ -149,6 +190,111 @@ void ReadLoginSettings()
     fillDialogs();
 }
 
+namespace {
+
+// "Verbindung zu … wird hergestellt": shown when a connect try has run for ShowDelayMs, so a
+// quick connect shows nothing and a slow one is never a silent wait.
+class ConnectStatus
+{
+public:
+    static constexpr int ShowDelayMs = 300;
+
+    void beginTry(int attempt)
+    {
+        const SessionContext& s = session();
+        m_text = QStringLiteral("Verbindung zu %1:%2 wird hergestellt \u2026 Versuch %3 von %4")
+                     .arg(s.Server, s.Port)
+                     .arg(attempt)
+                     .arg(ConnectTriesPerRound);
+        if (!s.Interactive)
+            return;
+        if (m_window && m_window->isVisible())
+            m_label->setText(m_text);
+        else
+            timer().start(ShowDelayMs);
+    }
+
+    // Before a message box or dialog, and when the connect is over.
+    void hide()
+    {
+        timer().stop();
+        if (m_window)
+            m_window->hide();
+    }
+
+private:
+    ClockTimer& timer()
+    {
+        if (!m_timer || m_clock != &Clock::instance()) {
+            m_clock = &Clock::instance();
+            m_timer = m_clock->createTimer([this] { show(); });
+        }
+        return *m_timer;
+    }
+
+    void show()
+    {
+        if (!m_window) {
+            m_window = new QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+            m_window->setObjectName(QStringLiteral("Verbindungsaufbau"));
+            m_window->setWindowTitle(QStringLiteral("Anmeldung an Caché"));
+            // Message boxes take the active window as their owner; this one must not be it.
+            m_window->setAttribute(Qt::WA_ShowWithoutActivating);
+            m_label = new QLabel(m_window);
+            m_label->setMargin(12);
+            auto* layout = new QVBoxLayout(m_window);
+            layout->addWidget(m_label);
+        }
+        m_label->setText(m_text);
+        m_window->show();
+        m_window->raise();
+    }
+
+    QString m_text;
+    Clock* m_clock = nullptr;
+    std::unique_ptr<ClockTimer> m_timer;
+    QPointer<QWidget> m_window;
+    QLabel* m_label = nullptr;
+};
+
+ConnectStatus& connectStatus()
+{
+    static ConnectStatus status;
+    return status;
+}
+
+// Tells the server for whom the new connection works. False, reported once, when it refuses.
+bool setUpSession()
+{
+    SessionContext& s = session();
+    // Data that may not be sent are refused by the login check; nobody is logged in meanwhile.
+    if (!LoginDataProblem(s.Firma, s.Filiale, s.Personalcode).isEmpty()) {
+        s.UserName.clear();
+        return true;
+    }
+    try {
+        std::unique_ptr<cacheclient::CacheObject> windows =
+            s.Factory->classObject(QStringLiteral("XR.Windows"));
+        windows->call(QStringLiteral("Xecute"), SessionLine(s.Firma, s.Filiale, s.Personalcode));
+        windows->call(QStringLiteral("Xecute"), QStringLiteral("D ^%XTT"));
+        CloseCacheObject(windows);
+        return true;
+    } catch (const cacheclient::CacheError& error) {
+        // The server answers, so this is no failed try: a connection that does not know its
+        // user is of no use, and nobody is logged in on it.
+        try {
+            s.Factory->disconnect();
+        } catch (...) {
+        }
+        s.UserName.clear();
+        s.SessionSetupFailed = true;
+        ReportCacheError(error, QStringLiteral("Anmeldung an Caché."));
+        return false;
+    }
+}
+
+} // namespace
+
 bool CacheConnect()
 {
     SessionContext& s = session();
@@ -159,7 +305,9 @@ bool CacheConnect()
 
     int failedTries = 0;
     bool serverDialogShown = false;
+    ConnectStatus& status = connectStatus();
     for (;;) {
+        status.beginTry(failedTries + 1);
         s.Factory = cacheclient::createFactory();
         QString connectString = s.ConnectString;
         bool connected = false;
@@ -169,25 +317,13 @@ bool CacheConnect()
         } catch (const cacheclient::CacheError&) {
         }
         if (connected) {
-            try {
-                std::unique_ptr<cacheclient::CacheObject> windows =
-                    s.Factory->classObject(QStringLiteral("XR.Windows"));
-                windows->call(QStringLiteral("Xecute"),
-                              QStringLiteral("S FIRMA=") + s.Firma + QStringLiteral(",FIL=") + s.Filiale +
-                                  QStringLiteral(",PERSONAL=\"") + s.Personalcode + u'"');
-                windows->call(QStringLiteral("Xecute"), QStringLiteral("D ^%XTT"));
-                CloseCacheObject(windows);
-                return true;
-            } catch (const cacheclient::CacheError&) {
-                // A server that takes the connection but not the session set-up is as good as none.
-                try {
-                    s.Factory->disconnect();
-                } catch (...) {
-                }
-            }
+            status.hide();
+            s.SessionSetupFailed = false;
+            return setUpSession();
         }
 
         if (++failedTries == ConnectTriesPerRound) {
+            status.hide();
             QWidget* parent = QApplication::activeWindow();
             if (!serverDialogShown) {
                 MessageBox::show(parent, QMessageBox::Warning, QStringLiteral("Anmeldung an Caché"),
@@ -217,15 +353,18 @@ bool CacheConnect()
         }
         QCoreApplication::processEvents();
         Pause(ConnectPauseHundredths);
-        if (s.ProgramEnded)
+        if (s.ProgramEnded) {
+            status.hide();
             return false;
+        }
     }
 }
 
-void DBBegin()
+bool DBBegin()
 {
-    CacheConnect();
+    const bool connected = CacheConnect();
     idleTimer().get().stop();
+    return connected;
 }
 
 void DBEnd(bool resetPointer)
@@ -261,13 +400,59 @@ int Pause(int hundredths)
     return static_cast<int>(clock.secondsSinceMidnight() - start);
 }
 
+namespace {
+
+// The window system's list of top-level windows has no defined order; the order they were shown
+// in is kept here.
+class WindowOrder : public QObject
+{
+public:
+    QList<QPointer<QWidget>> shown;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            auto* widget = static_cast<QWidget*>(watched);
+            if (widget->isWindow()) {
+                shown.removeAll(nullptr);
+                shown.removeAll(widget);
+                shown.append(widget);
+            }
+        }
+        return false;
+    }
+};
+
+QPointer<WindowOrder> windowOrder;
+
+} // namespace
+
+void TrackWindowOrder()
+{
+    if (windowOrder || !qApp)
+        return;
+    windowOrder = new WindowOrder;
+    windowOrder->setParent(qApp);
+    qApp->installEventFilter(windowOrder);
+}
+
 void EndProgram()
 {
     SessionContext& s = session();
     s.ProgramEnded = true;
     idleTimer().get().stop();
-    const QWidgetList windows = QApplication::topLevelWidgets();
+    // Last opened first; then whatever was never shown.
+    QList<QPointer<QWidget>> windows = windowOrder ? windowOrder->shown : QList<QPointer<QWidget>>();
     for (auto it = windows.crbegin(); it != windows.crend(); ++it)
-        (*it)->close();
+        if (*it)
+            (*it)->close();
+    const QWidgetList rest = QApplication::topLevelWidgets();
+    windows.clear();
+    for (QWidget* w : rest)
+        windows << w;
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it)
+        if (*it)
+            (*it)->close();
     exitHook()();
 }

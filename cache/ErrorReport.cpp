@@ -13,6 +13,7 @@ QString CacheErrorText(const cacheclient::CacheError& error, const QString& oper
 
 void ReportCacheError(const cacheclient::CacheError& error, const QString& operation)
 {
+    session().LastErrorNumber = error.number();
     MessageBox::show(QApplication::activeWindow(), QMessageBox::Warning,
                      QStringLiteral("Caché Zugriffsfehler"), CacheErrorText(error, operation),
                      QMessageBox::Ok);

@@ -3,6 +3,7 @@
 #include "FMServer.h"
 #include "LoginSettings.h"
 #include "cacheapi.h"
+#include "widgets/PasswordEcho.h"
 #include "widgets/ScreenPointer.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,7 @@ FMPass::FMPass()
     BUSER->setObjectName(QStringLiteral("BUSER"));
     BPASSWORT = new QLineEdit(this);
     BPASSWORT->setObjectName(QStringLiteral("BPASSWORT"));
-    BPASSWORT->setEchoMode(QLineEdit::Password);
+    ShowPasswordAsStars(BPASSWORT);
     auto* userLabel = new QLabel(QStringLiteral("User(WWS Personalcode):"), this);
     userLabel->setBuddy(BUSER);
     auto* passwordLabel = new QLabel(QStringLiteral("Passwort:"), this);
@@ -58,17 +59,27 @@ FMPass::FMPass()
     BUSER->installEventFilter(this);
     BPASSWORT->installEventFilter(this);
     connect(BUSpeich, &QPushButton::clicked, this, &FMPass::anmelden);
-    connect(BUAusst, &QPushButton::clicked, this, [] {
+    connect(BUAusst, &QPushButton::clicked, this, [this] {
+        if (m_mainWindow && m_mayEnd && !m_mayEnd())
+            return;
         session().UserName.clear();
         EndProgram();
     });
     connect(BUServer, &QPushButton::clicked, this, [] { FMServer::instance().exec(); });
 }
 
-void FMPass::setMainWindow(QWidget* window, std::function<void()> renewCaption)
+void FMPass::reject()
+{
+    // Closed without "Anmelden", the login goes on without what was typed as password.
+    BPASSWORT->clear();
+    QDialog::reject();
+}
+
+void FMPass::setMainWindow(QWidget* window, std::function<void()> renewCaption, std::function<bool()> mayEnd)
 {
     m_mainWindow = window;
     m_renewCaption = std::move(renewCaption);
+    m_mayEnd = std::move(mayEnd);
 }
 
 bool FMPass::event(QEvent* event)
@@ -90,13 +101,14 @@ bool FMPass::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void FMPass::Sichern()
+void FMPass::Sichern(bool keepName)
 {
     FMServer& server = FMServer::instance();
     auto settings = openLoginSettings();
     settings->setValue(QStringLiteral("Firma"), server.BFIRMA->text());
     settings->setValue(QStringLiteral("Filiale"), server.BFIL->text());
-    settings->setValue(QStringLiteral("Name"), BUSER->text());
+    if (!keepName)
+        settings->setValue(QStringLiteral("Name"), BUSER->text());
     settings->setValue(QStringLiteral("Server"), server.BSERVERIP->text());
     settings->setValue(QStringLiteral("Port"), server.BPORT->text());
     settings->setValue(QStringLiteral("Namespace"), server.BNAMESPACE->text());

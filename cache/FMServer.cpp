@@ -79,7 +79,7 @@ void FMServer::editClicked()
                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         DBEnd(false);
         CacheDisconnect();
-        FMPass::instance().Sichern();
+        FMPass::instance().Sichern(true);
         ReadLoginSettings();
     }
 }

@@ -12,6 +12,7 @@ bool CacheLogin()
 {
     SessionContext& s = session();
     s.UserName.clear();
+    s.SessionSetupFailed = false;
     if (s.CommandLine.isEmpty())
         s.CommandLine = QCoreApplication::arguments().mid(1).join(u' ');
 
@@ -19,9 +20,30 @@ bool CacheLogin()
     if (s.ProgramEnded)
         return false;
     const bool usedCommandLine = s.DataFromCommandLine;
-    DBBegin();
+    if (usedCommandLine)
+        s.CommandLineServed = true;
+    auto refuse = [&] {
+        s.UserName.clear();
+        s.LoginFailed = true;
+        s.LoginDialogForced = true;
+        if (usedCommandLine)
+            s.CommandLineRejected = true;
+        return false;
+    };
+    const QString problem = LoginDataProblem(s.Firma, s.Filiale, s.Personalcode);
+    if (!problem.isEmpty()) {
+        MessageBox::show(QApplication::activeWindow(), QMessageBox::Information,
+                         QStringLiteral("Anmeldung an Caché."), problem);
+        return refuse();
+    }
+    // A refused session set-up while the settings were read has been reported already.
+    if (s.SessionSetupFailed)
+        return refuse();
+    const bool connected = DBBegin();
     if (s.ProgramEnded)
         return false;
+    if (!connected)
+        return refuse();
 
     bool result = false;
     QString operation = QStringLiteral("Anmeldung mit nicht existierendem Personalcode");
@@ -71,18 +93,13 @@ bool CacheLogin()
             std::unique_ptr<cacheclient::CacheObject> windows =
                 s.Factory->classObject(QStringLiteral("XR.Windows"));
             windows->call(QStringLiteral("Xecute"),
-                          QStringLiteral("S FIRMA=") + s.Firma + QStringLiteral(",FIL=") + s.Filiale +
-                              QStringLiteral(",PERSONAL=\"") + StrPiece(s.UserName, u'|', 1) + u'"');
+                          SessionLine(s.Firma, s.Filiale, StrPiece(s.UserName, u'|', 1)));
             CloseCacheObject(windows);
             s.LoginFailed = false;
             result = true;
         }
     } catch (const CacheError& error) {
-        s.UserName.clear();
-        s.LoginFailed = true;
-        s.LoginDialogForced = true;
-        if (usedCommandLine)
-            s.CommandLineRejected = true;
+        refuse();
         ReportCacheError(error, operation);
         return false;
     }
@@ -92,4 +109,55 @@ bool CacheLogin()
     FMPass::instance().hide();
     FMServer::instance().hide();
     return result;
+}
+
+namespace {
+
+bool isWholeNumber(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text)
+        if (c < u'0' || c > u'9')
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString LoginDataProblem(const QString& firma, const QString& filiale, const QString& personalcode)
+{
+    const QString number = QStringLiteral("Die %1 \u201e%2\u201c ist keine ganze Zahl.\r\nBitte geben Sie "
+                                          "sie nur mit Ziffern ein (Server-Einstellungen).");
+    if (!isWholeNumber(firma))
+        return number.arg(QStringLiteral("Firma"), firma);
+    if (!isWholeNumber(filiale))
+        return number.arg(QStringLiteral("Filiale"), filiale);
+    if (personalcode.isEmpty())
+        return QStringLiteral("Bitte geben Sie Ihren Personalcode ein.");
+    for (const QChar c : personalcode) {
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral(
+                "Der Personalcode enthält ein Steuerzeichen.\r\nBitte geben Sie ihn neu ein.");
+        if (c == u'|')
+            return QStringLiteral(
+                "Der Personalcode enthält das Zeichen \u201e|\u201c, das kein Personalcode enthalten kann.");
+    }
+    return QString();
+}
+
+QString SessionLine(const QString& firma, const QString& filiale, const QString& personalcode)
+{
+    return QStringLiteral("S FIRMA=") + firma + QStringLiteral(",FIL=") + filiale +
+           QStringLiteral(",PERSONAL=") + MStringLiteral(personalcode);
+}
+
+bool RequireLogin()
+{
+    if (!session().UserName.isEmpty())
+        return true;
+    MessageBox::show(QApplication::activeWindow(), QMessageBox::Information,
+                     QStringLiteral("Anmeldung an Caché."),
+                     QStringLiteral("Bitte melden Sie sich zuerst an."));
+    return false;
 }

@@ -35,15 +35,21 @@ struct SessionContext
     // The user record filled at login.
     QString PNAME, PNR, DW, BERGRP, ABTBEZ, ABTNR, HAbtNr, fax, EMAIL;
 
-    // A login with data from the command line failed once: from then on the login dialog
-    // asks, since the same command line would only fail again.
+    // A login with data from the command line failed: the next login dialog comes with them.
     bool CommandLineRejected = false;
     // The last LoadConnectionSettings took its data from the command line.
     bool DataFromCommandLine = false;
+    // The command line served the first login; later logins take what the user types.
+    bool CommandLineServed = false;
+    // The last connect stood but the server refused the session lines; reported once already.
+    bool SessionSetupFailed = false;
     // EndProgram ran; whatever is still on the stack returns without further work.
     bool ProgramEnded = false;
     // False in programs without windows: no dialog is opened to ask the user.
     bool Interactive = true;
+    // The number of the last error ReportCacheError reported: a hot folder tells a lost
+    // connection from a refusal by it.
+    int LastErrorNumber = 0;
 };
 
 SessionContext& session();
@@ -52,8 +58,9 @@ SessionContext& session();
 extern const QString DefaultServer;
 void LoadConnectionSettings();
 void ReadLoginSettings();
+// False when no connection with the session lines stands (the reason is reported already).
 bool CacheConnect();
-void DBBegin();
+bool DBBegin();
 void DBEnd(bool resetPointer);
 void CacheDisconnect();
 // Waits hundredths of a second while window events run; returns the whole seconds passed.
@@ -69,8 +76,19 @@ constexpr int ConnectPauseHundredths = 1000;
 
 // Login
 bool CacheLogin();
+// What is wrong with login data, named for the user; empty when they may be sent. Company and
+// branch are whole numbers in digits; the code has no control character and no "|".
+QString LoginDataProblem(const QString& firma, const QString& filiale, const QString& personalcode);
+// The line that tells the server for which company, branch and user the connection works.
+QString SessionLine(const QString& firma, const QString& filiale, const QString& personalcode);
+// True while a user is logged in; else the box "Bitte melden Sie sich zuerst an." and false.
+bool RequireLogin();
+// Remembers top-level windows in the order they were shown, for EndProgram; idempotent.
+void TrackWindowOrder();
 
 // Call helpers
+// A text as an M string literal: in double quotes, inner double quotes doubled.
+QString MStringLiteral(const QString& text);
 QString DBCall(const QString& command, bool& errorFlag);
 // list keeps element 0 unused; its upper bound grows in steps of 10 (list.size() - 1).
 short DBCallD(const QString& command, QChar delimiter, QStringList& list, bool& errorFlag);

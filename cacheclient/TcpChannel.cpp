@@ -2,8 +2,11 @@
 
 #include "CacheError.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
+#include <optional>
 
 namespace cacheclient {
 
@@ -92,6 +95,8 @@ qint64 TcpChannel::send(QCborMap& message)
     const qint64 id = m_nextId++;
     message.insert(key::Id, id);
     m_socket->write(protocol::encodeFrame(message));
+    // Out now, not when the event loop next runs: the reply cannot start before the request left.
+    m_socket->flush();
     return id;
 }
 
@@ -109,43 +114,56 @@ QCborMap TcpChannel::request(QCborMap message)
 
 QCborMap TcpChannel::waitFor(qint64 id)
 {
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool timedOut = false;
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        loop.quit();
-    });
-    QObject::connect(this, &TcpChannel::frameArrived, &loop, &QEventLoop::quit);
-    timer.start(m_replyMs);
-    bool spun = false;
+    // The event loop and its timer are made only for a reply that is slow to come: most
+    // replies are taken by the blocking polls below, and building the loop costs more than
+    // the round trip itself.
+    struct SlowWait
+    {
+        QEventLoop loop;
+        QTimer timer;
+        bool timedOut = false;
+    };
+    std::optional<SlowWait> slow;
+    QElapsedTimer waited;
+    waited.start();
+    bool polled = false;
 
     while (!m_replies.contains(id)) {
         if (!isOpen())
             fail(ClientError::ConnectionLost,
                  m_failure.isEmpty() ? QStringLiteral("Verbindung zum Server unterbrochen") : m_failure);
-        if (timedOut) {
+        if ((slow && slow->timedOut) || waited.elapsed() > m_replyMs) {
             close();
             fail(ClientError::Timeout, QStringLiteral("Der Server antwortet nicht (Zeitüberschreitung)"));
         }
         // Replies that are already on the wire are taken without a trip through the loop.
-        if (m_socket->bytesAvailable() > 0 || m_socket->waitForReadyRead(0)) {
+        if (m_socket->bytesAvailable() > 0) {
             readFrames();
+            continue;
+        }
+        // Most replies come within a few milliseconds: wait for them in the kernel, without
+        // the cost of an event loop, then let window events run while waiting for slower ones.
+        if (!polled) {
+            polled = true;
+            if (m_socket->waitForReadyRead(FastWaitMs))
+                readFrames();
             continue;
         }
         // The poll may have found the link closed; a signal sent before exec() would be lost.
         if (!isOpen())
             continue;
-        // Most replies come within a few milliseconds: wait for them briefly without the cost
-        // of an event loop, then let window events run while waiting for slower ones.
-        if (!spun) {
-            spun = true;
-            if (m_socket->waitForReadyRead(FastWaitMs))
-                readFrames();
-            continue;
+        if (!slow) {
+            slow.emplace();
+            SlowWait* wait = &*slow;
+            wait->timer.setSingleShot(true);
+            QObject::connect(&wait->timer, &QTimer::timeout, &wait->loop, [wait] {
+                wait->timedOut = true;
+                wait->loop.quit();
+            });
+            QObject::connect(this, &TcpChannel::frameArrived, &wait->loop, &QEventLoop::quit);
+            wait->timer.start(std::max<qint64>(0, m_replyMs - waited.elapsed()));
         }
-        loop.exec();
+        slow->loop.exec();
     }
     const QCborMap reply = m_replies.take(id);
     throwIfError(reply);

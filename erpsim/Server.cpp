@@ -169,6 +169,8 @@ private:
     static bool send(QTcpSocket& socket, const QCborMap& message)
     {
         socket.write(protocol::encodeFrame(message));
+        // Most replies fit the kernel's buffer at once; only the rest needs a blocking wait.
+        socket.flush();
         while (socket.bytesToWrite() > 0) {
             if (!socket.waitForBytesWritten(30000))
                 return false;

@@ -1,49 +1,76 @@
 // velmor-erpd: the demo ERP server.
 #include "cacheclient/CacheError.h"
+#include "cli/CommandLine.h"
 #include "erpsim/DemoData.h"
 #include "erpsim/Server.h"
 #include "erpsim/Trace.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <cstdio>
+
+namespace {
+
+cli::ToolInfo erpdInfo()
+{
+    cli::ToolInfo info;
+    info.name = QStringLiteral("velmor-erpd");
+    info.summary = QStringLiteral("Demo-ERP-Server für die VELMOR Archiv-Übergabe");
+    info.synopsis = {QStringLiteral("--db DATEI [--listen ADRESSE] [--port N] [--trace DATEI] [OPTION...]"),
+                     QStringLiteral("--init-demo DATEI [--size UMFANG]")};
+    info.description = QStringLiteral(
+        "Spielt die Serverseite des ERP für das Programm velmor-archiv und die Werkzeuge velmor-handover und "
+        "velmor-erp-cli: Klassen, Abfragen und M-Zeilen, die das Programm braucht, mit echter Ablage in "
+        "einer "
+        "SQLite-Datenbank. Registrierungen (\"SetDokument\") werden erst nach dem Festschreiben "
+        "beantwortet.\n\n"
+        "Mit --init-demo legt der Server eine Demo-Datenbank samt den Ordnern scans/ (Beispiel-Scans) und "
+        "transfer/ (Übergabeordner) daneben an und beendet sich. Mit --db bedient er die Datenbank, bis er "
+        "beendet wird (SIGTERM oder Strg+C). Ohne --listen hört er nur auf 127.0.0.1.");
+    info.exitCodes = {
+        {0, QStringLiteral("Demo-Datenbank angelegt, Hilfe oder Version gezeigt.")},
+        {1, QStringLiteral("Datenbank, Trace-Datei oder Adresse lassen sich nicht öffnen.")},
+        {2, QStringLiteral("Aufruf fehlerhaft: unbekannte Option, fehlender oder ungültiger Wert.")}};
+    info.sections = {{QStringLiteral("Beispiele"),
+                      QStringLiteral("  velmor-erpd --init-demo demo/erp.db --size small\n"
+                                     "  velmor-erpd --db demo/erp.db --port 1972 --trace trace.jsonl")},
+                     {QStringLiteral("Siehe auch"), QStringLiteral("velmor-erp-cli(1), velmor-handover(1)")}};
+    return info;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmor-erpd"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Demo-ERP-Server für das Archiv-Übergabeprogramm"));
-    parser.addHelpOption();
-    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite-Datenbank, die bedient wird."), QStringLiteral("FILE"));
+    cli::CommandLine parser(erpdInfo());
+    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite-Datenbank, die bedient wird."), QStringLiteral("DATEI"));
     const QCommandLineOption listen(
         QStringLiteral("listen"),
         QStringLiteral("Adresse (Standard 127.0.0.1). Der Demo-Server hat keine Zugriffskontrolle: andere "
                        "Adressen nur für Tests und Vorführungen."),
-        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+        QStringLiteral("ADRESSE"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port (Standard 1972, 0 = frei wählen)."), QStringLiteral("N"),
                                   QStringLiteral("1972"));
     const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Jede Anfrage als JSON-Zeile in FILE schreiben (nur für "
+                                   QStringLiteral("Jede Anfrage als JSON-Zeile in DATEI schreiben (nur für "
                                                   "den Eigentümer lesbar, Passwörter als ***)."),
-                                   QStringLiteral("FILE"));
-    const QCommandLineOption initDemo(QStringLiteral("init-demo"), QStringLiteral("Demo-Datenbank FILE anlegen und beenden."),
-                                      QStringLiteral("FILE"));
+                                   QStringLiteral("DATEI"));
+    const QCommandLineOption initDemo(QStringLiteral("init-demo"), QStringLiteral("Demo-Datenbank DATEI anlegen und beenden."),
+                                      QStringLiteral("DATEI"));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Umfang der Demo-Daten: small oder large."),
-                                  QStringLiteral("SIZE"), QStringLiteral("small"));
+                                  QStringLiteral("UMFANG"), QStringLiteral("small"));
     const QCommandLineOption frameTimeout(
         QStringLiteral("frame-timeout"),
-        QStringLiteral(
-            "Millisekunden, die eine angefangene Anfrage auf ihren Rest warten darf (Standard 10000)."),
+        QStringLiteral("Millisekunden, die eine angefangene Anfrage auf ihren Rest warten darf (Standard 10000)."),
         QStringLiteral("MS"), QStringLiteral("10000"));
     const QCommandLineOption maxConnections(
         QStringLiteral("max-connections"),
-        QStringLiteral(
-            "Höchstens N Verbindungen zugleich (Standard 64); sind alle belegt, wird die am längsten "
-            "untätige für einen Neuen beendet."),
+        QStringLiteral("Höchstens N Verbindungen zugleich (Standard 64); sind alle belegt, wird die am längsten "
+                       "untätige für einen Neuen beendet."),
         QStringLiteral("N"), QStringLiteral("64"));
     const QCommandLineOption helloTimeout(
         QStringLiteral("hello-timeout"),
@@ -55,7 +82,8 @@ int main(int argc, char** argv)
         QStringLiteral("S"), QStringLiteral("300"));
     parser.addOptions(
         {db, listen, port, trace, initDemo, size, frameTimeout, maxConnections, helloTimeout, idleTimeout});
-    parser.process(app);
+    if (const auto exitCode = parser.parse(app.arguments()))
+        return *exitCode;
 
     if (parser.isSet(initDemo)) {
         const QString sizeName = parser.value(size);
@@ -80,7 +108,7 @@ int main(int argc, char** argv)
     }
 
     if (!parser.isSet(db)) {
-        std::fprintf(stderr, "velmor-erpd: --db FILE oder --init-demo FILE angeben (--help)\n");
+        std::fprintf(stderr, "velmor-erpd: --db DATEI oder --init-demo DATEI angeben (--help)\n");
         return 2;
     }
     bool portOk = false;

@@ -93,13 +93,6 @@ int ReadAccountRows(cacheclient::Factory& factory, const QString& firma, const Q
     return n;
 }
 
-QString MStringLiteral(const QString& text)
-{
-    QString literal = text;
-    literal.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + literal + u'"';
-}
-
 QString EntryCode(const QString& entry)
 {
     return entry.section(u' ', 0, 0);

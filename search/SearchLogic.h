@@ -33,8 +33,6 @@ std::array<int, 5> FitAccountColumns(const std::array<int, 5>& content, const st
 int ReadAccountRows(cacheclient::Factory& factory, const QString& firma, const QString& circle,
                     const QString& term, const QString& group, AccountRowStore& rows);
 
-// A text as an M string literal: in double quotes, inner double quotes doubled.
-QString MStringLiteral(const QString& text);
 // The code of a group or department entry: its text before the first blank.
 QString EntryCode(const QString& entry);
 

@@ -36,7 +36,7 @@ MessageBox::Button MessageBox::show(QWidget* parent, QMessageBox::Icon icon, con
     if (s.scripted) {
         const bool expected = !s.answers.isEmpty();
         const Button answer = expected ? s.answers.dequeue() : fallbackAnswer(buttons, defaultButton);
-        s.shown.append({title, text, icon, buttons, answer, expected});
+        s.shown.append({title, text, icon, buttons, answer, expected, defaultButton});
         if (!expected)
             qWarning("Unerwartete Meldung: %s / %s", qPrintable(title), qPrintable(text));
         return answer;

@@ -21,6 +21,7 @@ public:
         Buttons buttons;
         Button answer;
         bool expected;
+        Button defaultButton = QMessageBox::NoButton; // what Enter chooses
     };
 
     static Button show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,

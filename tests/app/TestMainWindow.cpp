@@ -369,12 +369,58 @@ private slots:
         QCOMPARE(log.Verlauf->model()->rowCount(), rows + 3);
         QCOMPARE(log.Verlauf->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Parameter"));
 
-        // Closing the main window ends the program, log window open or not.
+        // Closing the main window ends the program, log window open or not (the listed file
+        // makes it ask first).
         QVERIFY(log.isVisible());
+        boxes.answer(QMessageBox::Yes);
         w.close();
         QCOMPARE(programExitCount(), 1);
         QTRY_VERIFY(!frmProgrammverlauf::exists());
         QVERIFY(session().Factory == nullptr || !session().Factory->isConnected());
+    }
+
+    // The login dialog and the log window belong to the main window; About opens once; password
+    // boxes show stars; the program's end closes the windows last opened first.
+    void ownedWindowsAndTheirEnd()
+    {
+        ScriptedBoxes boxes;
+        FMStart& w = startedWindow();
+        FMPass& login = FMPass::instance();
+        QCOMPARE(login.parentWidget(), &w);
+        w.mProgrammverlauf->trigger();
+        QCOMPARE(frmProgrammverlauf::instance().parentWidget(), &w);
+        w.HilfeUeber->trigger();
+        w.HilfeUeber->trigger();
+        int abouts = 0;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            abouts += top->objectName() == "frmAbout" && top->isVisible();
+        QCOMPARE(abouts, 1);
+        w.mLogin->trigger();
+        QVERIFY(login.isVisible());
+        for (QLineEdit* password : {w.txt_Passwort, login.BPASSWORT}) {
+            password->setText("geheim");
+            QCOMPARE(password->displayText(), QStringLiteral("******"));
+        }
+
+        struct CloseOrder : QObject
+        {
+            QStringList names;
+            bool eventFilter(QObject* watched, QEvent* event) override
+            {
+                if (event->type() == QEvent::Close && watched->isWidgetType() &&
+                    static_cast<QWidget*>(watched)->isWindow())
+                    names << watched->objectName();
+                return false;
+            }
+        } order;
+        qApp->installEventFilter(&order);
+        login.BUAusst->click();
+        qApp->removeEventFilter(&order);
+        QCOMPARE(programExitCount(), 1);
+        order.names.removeAll("FMServer");
+        QCOMPARE(order.names.mid(0, 4), (QStringList{"FMPass", "frmAbout", "frmProgrammverlauf", "FMStart"}));
+        // Closed without "Anmelden", the login dialog keeps no password.
+        QVERIFY(login.BPASSWORT->text().isEmpty());
     }
 
     void shutDownWays_data()

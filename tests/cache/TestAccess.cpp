@@ -12,10 +12,12 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using cacheclient::CacheError;
 
@@ -36,6 +38,58 @@ QString settingsFileText()
     QFile file(settings->fileName());
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
+
+// The demo server, except that the session line "D ^%XTT" fails as on a server whose routine
+// is missing.
+class RefusingSessionObject : public cacheclient::CacheObject
+{
+public:
+    explicit RefusingSessionObject(std::unique_ptr<cacheclient::CacheObject> inner)
+        : m_inner(std::move(inner))
+    {
+    }
+    QString className() const override { return m_inner->className(); }
+    QString id() const override { return m_inner->id(); }
+    QString property(const QString& name) const override { return m_inner->property(name); }
+    QStringList propertyNames() const override { return m_inner->propertyNames(); }
+    QString call(const QString& method, QStringList& args) override
+    {
+        if (args.value(0) == QLatin1String("D ^%XTT"))
+            throw CacheError(6013, QStringLiteral("<NOROUTINE>^%XTT"));
+        return m_inner->call(method, args);
+    }
+    void close() override { m_inner->close(); }
+
+private:
+    std::unique_ptr<cacheclient::CacheObject> m_inner;
+};
+
+class RefusingSessionFactory : public cacheclient::Factory
+{
+public:
+    explicit RefusingSessionFactory(std::shared_ptr<cacheclient::Factory> inner) : m_inner(std::move(inner))
+    {
+    }
+    bool connect(QString& connectString) override { return m_inner->connect(connectString); }
+    bool isConnected() const override { return m_inner->isConnected(); }
+    void disconnect() override { m_inner->disconnect(); }
+    std::unique_ptr<cacheclient::CacheObject> openId(const QString& className, const QString& id) override
+    {
+        return m_inner->openId(className, id);
+    }
+    std::unique_ptr<cacheclient::CacheObject> classObject(const QString& className) override
+    {
+        return std::make_unique<RefusingSessionObject>(m_inner->classObject(className));
+    }
+    std::unique_ptr<cacheclient::ResultSet> resultSet(const QString& className,
+                                                      const QString& queryName) override
+    {
+        return m_inner->resultSet(className, queryName);
+    }
+
+private:
+    std::shared_ptr<cacheclient::Factory> m_inner;
+};
 
 } // namespace
 
@@ -137,7 +191,7 @@ private slots:
         QFile trace(dir.filePath("trace.jsonl"));
         QVERIFY(trace.open(QIODevice::ReadOnly));
         const QByteArray text = trace.readAll();
-        QVERIFY(text.contains(R"(S FIRMA=1,FIL=0,PERSONAL=\"17\")"));
+        QVERIFY(text.contains("S FIRMA=1,FIL=0,PERSONAL=\\\"17\\\""));
         QVERIFY(text.contains("D ^%XTT"));
         QVERIFY(!text.contains("demo\""));
         demoServer().setTracePath(QString());
@@ -218,6 +272,168 @@ private slots:
         QCOMPARE(session().UserName, QStringLiteral("17|Sabine Müller"));
     }
 
+    // Whatever the code holds, the server's M engine takes it as one text: nothing runs, nothing
+    // else is set. Ordinary codes give the line as it always was.
+    void sessionLineKeepsTheCodeOneText_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("ordinary") << "17"
+                                  << "S FIRMA=1,FIL=0,PERSONAL=\"17\"";
+        QTest::newRow("letters") << "AB17"
+                                 << "S FIRMA=1,FIL=0,PERSONAL=\"AB17\"";
+        QTest::newRow("quote") << "17\""
+                               << "S FIRMA=1,FIL=0,PERSONAL=\"17\"\"\"";
+        QTest::newRow("doubled quote") << "A\"\"B"
+                                       << "S FIRMA=1,FIL=0,PERSONAL=\"A\"\"\"\"B\"";
+        QTest::newRow("routine call") << "17\",X=$$PWN^XPWN(),Y=\""
+                                      << "S FIRMA=1,FIL=0,PERSONAL=\"17\"\",X=$$PWN^XPWN(),Y=\"\"\"";
+        QTest::newRow("kill global") << "17\" K ^B S X=\""
+                                     << "S FIRMA=1,FIL=0,PERSONAL=\"17\"\" K ^B S X=\"\"\"";
+        QTest::newRow("company switch") << "17\",FIRMA=2,Y=\""
+                                        << "S FIRMA=1,FIL=0,PERSONAL=\"17\"\",FIRMA=2,Y=\"\"\"";
+        QTest::newRow("comma") << "1,2"
+                               << "S FIRMA=1,FIL=0,PERSONAL=\"1,2\"";
+        QTest::newRow("concatenation") << "_$ZV_"
+                                       << "S FIRMA=1,FIL=0,PERSONAL=\"_$ZV_\"";
+        QTest::newRow("non-ASCII") << "MÜLLER"
+                                   << "S FIRMA=1,FIL=0,PERSONAL=\"MÜLLER\"";
+    }
+
+    void sessionLineKeepsTheCodeOneText()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, line);
+        QCOMPARE(SessionLine("1", "0", code), line);
+        QVERIFY(LoginDataProblem("1", "0", code).isEmpty());
+        ScriptedBoxes boxes;
+        QVERIFY(loginAsDemoUser());
+        bool error = false;
+        QCOMPARE(DBCall(line + " W PERSONAL_\"/\"_FIRMA_\"/\"_FIL", error), code + "/1/0");
+        QVERIFY(!error);
+    }
+
+    // Refused data fail the login with the login-failure box before anything reaches the server.
+    void refusedLoginDataSendNothing_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("fragment");
+        QTest::newRow("company as exponent") << "1e0 0 17 demo"
+                                             << "Die Firma \u201e1e0\u201c ist keine ganze Zahl.";
+        QTest::newRow("code in the branch") << "1 0,X=$$PWN^XPWN() 17 demo"
+                                            << "Die Filiale \u201e0,X=$$PWN^XPWN()\u201c";
+        QTest::newRow("letter branch") << "1 A 17 demo"
+                                       << "Die Filiale \u201eA\u201c";
+        QTest::newRow("empty branch") << "1  17 demo"
+                                      << "Die Filiale \u201e\u201c";
+        QTest::newRow("control character") << "1 0 17\x1b[2J demo"
+                                           << "Steuerzeichen";
+        QTest::newRow("no code") << "1 0  demo"
+                                 << "Personalcode ein.";
+    }
+
+    void refusedLoginDataSendNothing()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, fragment);
+        QTemporaryDir dir;
+        demoServer().setTracePath(dir.filePath("trace.jsonl"));
+        const int connects = demoServer().connectCount();
+        {
+            ScriptedBoxes boxes;
+            boxes.answer(QMessageBox::Ok);
+            session().CommandLine = line;
+            session().LoginDialogForced = true;
+            QVERIFY(!CacheLogin());
+            QCOMPARE(boxes.shown().size(), 1);
+            QCOMPARE(boxes.shown().first().title, QStringLiteral("Anmeldung an Caché."));
+            QVERIFY2(boxes.lastText().contains(fragment), qPrintable(boxes.lastText()));
+        }
+        demoServer().setTracePath(QString());
+        QCOMPARE(demoServer().connectCount(), connects);
+        QFile trace(dir.filePath("trace.jsonl"));
+        QVERIFY(!trace.exists() || trace.size() == 0);
+        QVERIFY(session().LoginFailed);
+        QVERIFY(session().UserName.isEmpty());
+        QCOMPARE(programExitCount(), 0);
+    }
+
+    void sessionLineFailureIsReportedOnceAndEndsNothing()
+    {
+        int created = 0;
+        cacheclient::setFactoryCreator([&created] {
+            ++created;
+            return std::make_shared<RefusingSessionFactory>(demoServer().createFactory());
+        });
+        const qint64 before = m_clock.waitedMs();
+        {
+            ScriptedBoxes boxes;
+            boxes.answer(QMessageBox::Ok);
+            QVERIFY(!loginAsDemoUser());
+            QCOMPARE(boxes.shown().size(), 1);
+            QCOMPARE(boxes.shown().first().title, QStringLiteral("Caché Zugriffsfehler"));
+            QVERIFY2(boxes.lastText().startsWith(
+                         "Vorgang: Anmeldung an Caché..\r\n\r\nFehler: 6013\r\n<NOROUTINE>"),
+                     qPrintable(boxes.lastText()));
+        }
+        QCOMPARE(created, 1);
+        QCOMPARE(m_clock.waitedMs(), before);
+        QVERIFY(!FMServer::instance().isVisible());
+        QCOMPARE(programExitCount(), 0);
+        QVERIFY(session().UserName.isEmpty());
+        QVERIFY(session().LoginFailed);
+
+        // Once the server takes the session lines, the dialog's login goes through.
+        installDemoServer();
+        ScriptedBoxes boxes;
+        whenShown("FMPass", [](QWidget* w) { typeLogin(w, "17", "demo"); });
+        QVERIFY(CacheLogin());
+    }
+
+    void failedCommandLineOffersItsDataInTheDialog()
+    {
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        session().CommandLine = QStringLiteral("1 0 17 falsch 127.0.0.5 1972 TESTNS");
+        session().LoginDialogForced = true;
+        QVERIFY(!CacheLogin());
+        QStringList offered;
+        whenShown("FMPass", [&](QWidget* w) {
+            auto* login = static_cast<FMPass*>(w);
+            const FMServer& server = FMServer::instance();
+            offered = {login->BUSER->text(),     login->BPASSWORT->text(), server.BFIRMA->text(),
+                       server.BFIL->text(),      server.BSERVERIP->text(), server.BPORT->text(),
+                       server.BNAMESPACE->text()};
+            login->BPASSWORT->setText("demo");
+            QTest::mouseClick(login->BUSpeich, Qt::LeftButton);
+        });
+        QVERIFY(CacheLogin());
+        QCOMPARE(offered, (QStringList{"17", "", "1", "0", "127.0.0.5", "1972", "TESTNS"}));
+        QCOMPARE(session().UserName, QStringLiteral("17|Sabine Müller"));
+        // Later connects go to the server the session logged in on.
+        QCOMPARE(session().ConnectString, QStringLiteral("cn_iptcp:127.0.0.5[1972]:VELMOR"));
+        m_clock.advance(IdleTimeoutMs);
+        bool error = false;
+        QCOMPARE(DBCall("W PERSONAL", error), QStringLiteral("17"));
+        QCOMPARE(session().ConnectString, QStringLiteral("cn_iptcp:127.0.0.5[1972]:VELMOR"));
+        QCOMPARE(openLoginSettings()->value("Port").toString(), QStringLiteral("1972"));
+    }
+
+    void closeBoxLogsInWithoutThePassword()
+    {
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        openLoginSettings()->setValue("Name", "17");
+        whenShown("FMPass", [](QWidget* w) {
+            static_cast<FMPass*>(w)->BPASSWORT->setText("demo");
+            w->close();
+        });
+        session().LoginDialogForced = true;
+        QVERIFY(!CacheLogin());
+        QCOMPARE(boxes.lastText(), QStringLiteral("Passwort Falsch oder Benutzer nicht Aktiv."));
+        QVERIFY(FMPass::instance().BPASSWORT->text().isEmpty());
+    }
+
     void wrongPasswordSelectsThePasswordText()
     {
         ScriptedBoxes boxes;
@@ -257,6 +473,53 @@ private slots:
         QCOMPARE(m_clock.waitedMs() - before, 40000);
         QCOMPARE(programExitCount(), 1);
         QVERIFY(session().UserName.isEmpty());
+    }
+
+    // While the tries run a small window says what is going on, from half a second after a try
+    // starts; a quick connect shows nothing, and the boxes and the server dialog stand alone.
+    void connectTriesAreShown()
+    {
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok).answer(QMessageBox::Ok);
+        demoServer().setReachable(false);
+        auto statusText = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "Verbindungsaufbau" && w->isVisible())
+                    return w->findChild<QLabel*>()->text();
+            return QStringLiteral("-");
+        };
+        QStringList seen;
+        bool eventRan = false;
+        std::vector<std::unique_ptr<ClockTimer>> probes;
+        for (int at : {299, 500, 10500, 19999, 20500}) {
+            probes.push_back(m_clock.createTimer([&, at] {
+                seen << statusText();
+                if (at == 500)
+                    QTimer::singleShot(0, [&eventRan] { eventRan = true; });
+                if (at == 10500)
+                    seen << (eventRan ? "events ran" : "events stood still");
+            }));
+            probes.back()->start(at);
+        }
+        whenShown("FMServer", [&](QWidget* w) {
+            seen << statusText();
+            static_cast<FMServer*>(w)->BUZurueck->click();
+        });
+        session().CommandLine = QStringLiteral("1 0 17 demo");
+        QVERIFY(!CacheLogin());
+        seen << statusText();
+        const QString text =
+            QStringLiteral("Verbindung zu 127.0.0.1:1972 wird hergestellt \u2026 Versuch %1 von 3");
+        QCOMPARE(seen, (QStringList{"-", text.arg(1), text.arg(2), "events ran", text.arg(2), "-",
+                                    text.arg(1), "-"}));
+        QCOMPARE(boxes.shown().size(), 2);
+
+        // A connect that succeeds at once shows nothing.
+        resetProgramState();
+        ScriptedBoxes quiet;
+        QVERIFY(loginAsDemoUser());
+        m_clock.advance(1000);
+        QCOMPARE(statusText(), QStringLiteral("-"));
     }
 
     void serverBackOnSecondTry()
@@ -438,6 +701,9 @@ private slots:
         QVERIFY(server.BPORT->isEnabled() && server.BFIRMA->isEnabled() && server.BNAMESPACE->isEnabled());
         QVERIFY(!server.BWJ->isEnabled());
         server.BPORT->setText("4711");
+        // The server dialog's save keeps the stored user, whatever the login dialog shows.
+        openLoginSettings()->setValue("Name", "17");
+        FMPass::instance().BUSER->clear();
         boxes.answer(QMessageBox::No);
         server.BUEdit->click();
         QCOMPARE(boxes.lastText(), QStringLiteral("Änderungen sichern?"));
@@ -455,6 +721,8 @@ private slots:
         QCOMPARE(session().ConnectString, QStringLiteral("cn_iptcp:127.0.0.1[4711]:VELMOR"));
         QVERIFY(session().Factory->isConnected());
         QCOMPARE(server.BWJ->text(), QStringLiteral("2026"));
+        QCOMPARE(openLoginSettings()->value("Name").toString(), QStringLiteral("17"));
+        QCOMPARE(FMPass::instance().BUSER->text(), QStringLiteral("17"));
     }
 
     void logKeepsRowsAndCreatesItsWindowOnce()

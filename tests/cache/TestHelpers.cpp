@@ -61,6 +61,84 @@ private slots:
         QCOMPARE(StrPiece(text, delimiter.at(0), n, defaultValue), expected);
     }
 
+    // Company and branch are whole numbers in digits; the code may hold anything printable but "|".
+    void loginDataProblem_data()
+    {
+        QTest::addColumn<QString>("firma");
+        QTest::addColumn<QString>("filiale");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("named"); // empty: accepted
+        QTest::newRow("ordinary") << "1"
+                                  << "0"
+                                  << "17"
+                                  << "";
+        QTest::newRow("leading zeros, letters") << "012"
+                                                << "003"
+                                                << "AB-1"
+                                                << "";
+        QTest::newRow("non-ASCII and quote") << "1"
+                                             << "0"
+                                             << "MÜLLER\""
+                                             << "";
+        QTest::newRow("empty company") << ""
+                                       << "0"
+                                       << "17"
+                                       << "Firma";
+        QTest::newRow("blank in company") << " 1"
+                                          << "0"
+                                          << "17"
+                                          << "Firma";
+        QTest::newRow("negative company") << "-1"
+                                          << "0"
+                                          << "17"
+                                          << "Firma";
+        QTest::newRow("decimal company") << "1.0"
+                                         << "0"
+                                         << "17"
+                                         << "Firma";
+        QTest::newRow("statement in branch") << "1"
+                                             << "0,X=1"
+                                             << "17"
+                                             << "Filiale";
+        QTest::newRow("Arabic-Indic digit branch") << "1"
+                                                   << "\u0661"
+                                                   << "17"
+                                                   << "Filiale";
+        QTest::newRow("tab in code") << "1"
+                                     << "0"
+                                     << "1\t7"
+                                     << "Steuerzeichen";
+        QTest::newRow("line break in code") << "1"
+                                            << "0"
+                                            << "17\n"
+                                            << "Steuerzeichen";
+        QTest::newRow("delete in code") << "1"
+                                        << "0"
+                                        << "17\x7f"
+                                        << "Steuerzeichen";
+        QTest::newRow("separator in code") << "1"
+                                           << "0"
+                                           << "17||2"
+                                           << "\u201e|\u201c";
+        QTest::newRow("no code") << "1"
+                                 << "0"
+                                 << ""
+                                 << "Personalcode";
+    }
+
+    void loginDataProblem()
+    {
+        QFETCH(QString, firma);
+        QFETCH(QString, filiale);
+        QFETCH(QString, code);
+        QFETCH(QString, named);
+        const QString problem = LoginDataProblem(firma, filiale, code);
+        if (named.isEmpty())
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        else
+            QVERIFY2(problem.contains(named), qPrintable(problem));
+    }
+
     void strAfterLast_data()
     {
         QTest::addColumn<QString>("text");

@@ -213,15 +213,61 @@ private slots:
         QVERIFY(connectTo(again));
     }
 
+    // ERP texts are shown converted, --raw keeps the 7-bit form, object IDs stay as they are.
+    void cliPrintsPlainText_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const QStringList open{"open", "XR.ParPersEdv", "1||17", "PNAME", "AKTIV"};
+        QTest::newRow("open") << open << 0 << "PNAME=Sabine Müller\nAKTIV=J\n"
+                              << "";
+        QTest::newRow("open raw") << QStringList{"--raw"} + open << 0 << "PNAME=Sabine M}ller\nAKTIV=J\n"
+                                  << "";
+        QTest::newRow("open json") << QStringList{"--json"} + open << 0
+                                   << "{\"AKTIV\":\"J\",\"PNAME\":\"Sabine Müller\"}\n"
+                                   << "";
+        QTest::newRow("call") << QStringList{"call", "XR.KontoStamm", "NameLogicalToODBC", "Gr}n"} << 0
+                              << "Grün\n"
+                              << "";
+        QTest::newRow("xecute json") << QStringList{"--json", "xecute", "S P0=$P(^FA(0),\"`\",2) W P0"} << 0
+                                     << "{\"result\":\"2026\"}\n"
+                                     << "";
+        QTest::newRow("server error") << QStringList{"open", "XR.ParPersEdv", "1||404"} << 1 << ""
+                                      << "Fehler 5809";
+        QTest::newRow("unknown option") << QStringList{"--bogus", "open"} << 2 << ""
+                                        << "velmor-erp-cli: unbekannte Option \u201e--bogus\u201c";
+        QTest::newRow("option without value") << QStringList{"--server"} << 2 << ""
+                                              << "Option \u201e--server\u201c erwartet einen Wert";
+        QTest::newRow("unknown command") << QStringList{"delete", "X", "1"} << 2 << ""
+                                         << "unbekannter Befehl";
+        QTest::newRow("arguments missing") << QStringList{"open", "XR.ParPersEdv"} << 2 << ""
+                                           << "Argumenten zu open";
+        QTest::newRow("bad port") << QStringList{"--port", "19x", "xecute", "W 1"} << 2 << ""
+                                  << "--port erwartet";
+        QTest::newRow("no server") << QStringList{"--port", "1", "xecute", "W 1"} << 3 << ""
+                                   << "keine Verbindung zu 127.0.0.1:1";
+        // Options end at the command: what follows is passed on, even when it looks like an option.
+        QTest::newRow("argument like an option")
+            << QStringList{"call", "XR.KontoStamm", "NameLogicalToODBC", "--raw"} << 0 << "--raw\n"
+            << "";
+    }
+
     void cliPrintsPlainText()
     {
-        auto open = cli(m_daemon, {"open", "XR.ParPersEdv", "1||17", "PNAME", "AKTIV"});
-        QCOMPARE(open.exitCode, 0);
-        QCOMPARE(open.out, QStringLiteral("PNAME=Sabine M}ller\nAKTIV=J\n"));
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        const auto run = cli(m_daemon, args);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.out, out);
+        QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), qPrintable(run.err));
+    }
 
-        auto call = cli(m_daemon, {"call", "XR.KontoStamm", "NameLogicalToODBC", "Gr}n"});
-        QCOMPARE(call.out, QStringLiteral("Grün\n"));
-
+    void cliQueryRows()
+    {
         auto query = cli(m_daemon, {"query", "XR.KundBau", "BaustellenAuswahl", "1", "4711"});
         QCOMPARE(query.exitCode, 0);
         const QStringList lines = query.out.split('\n', Qt::SkipEmptyParts);
@@ -230,13 +276,24 @@ private slots:
         QCOMPARE(lines.size(), 5);
         QVERIFY(lines.at(2).startsWith("1||4711||1\t1\t"));
 
-        auto wj = cli(m_daemon, {"xecute", "S P0=$P(^FA(0),\"`\",2) W P0"});
-        QCOMPARE(wj.out, QStringLiteral("2026\n"));
-
-        auto missing = cli(m_daemon, {"open", "XR.ParPersEdv", "1||404"});
-        QCOMPARE(missing.exitCode, 1);
-        QVERIFY(missing.err.contains("5809"));
-        QVERIFY(missing.out.isEmpty());
+        // One object per row; names converted, the key column untouched.
+        auto json = cli(m_daemon, {"--json", "query", "XR.Windows", "KkrSuche", "1", "K", "M", ""});
+        QCOMPARE(json.exitCode, 0);
+        const QStringList rows = json.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY(!rows.isEmpty());
+        bool umlaut = false;
+        for (const QString& row : rows) {
+            QJsonParseError error;
+            const QJsonObject object = QJsonDocument::fromJson(row.toUtf8(), &error).object();
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            QCOMPARE(object.keys(), (QStringList{"KBezeichnung", "KontoNr", "Name", "PLZ", "Strasse"}));
+            QVERIFY2(!object.value("Name").toString().contains(QRegularExpression("[{|}~\\[\\]\\\\]")),
+                     qPrintable(row));
+            umlaut = umlaut || object.value("Name").toString().contains(QRegularExpression("[äöüÄÖÜß]"));
+        }
+        QVERIFY(umlaut);
+        auto raw = cli(m_daemon, {"--raw", "query", "XR.Windows", "KkrSuche", "1", "K", "M", ""});
+        QVERIFY(raw.out.contains(QRegularExpression("[{|}~]")));
     }
 
     void traceNamesEveryRequest()

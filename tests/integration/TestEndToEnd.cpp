@@ -102,11 +102,11 @@ class KillingPacker : public ZipPacker
 public:
     std::function<void()> atSecondFile;
     std::atomic<int> calls = 0;
-    Result pack(const QString& source, const QString& archivePath) override
+    Result pack(const QString& source, const QString& archivePath, const QString& extension) override
     {
         if (++calls == 2 && atSecondFile)
             QMetaObject::invokeMethod(qApp, atSecondFile, Qt::BlockingQueuedConnection);
-        return m_real.pack(source, archivePath);
+        return m_real.pack(source, archivePath, extension);
     }
 
 private:

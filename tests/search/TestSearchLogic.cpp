@@ -1,4 +1,5 @@
 // The searches' rules without their windows: argument texts, command lines, widths, batches.
+#include "cache/cacheapi.h"
 #include "cacheclient/CacheError.h"
 #include "search/SearchLogic.h"
 #include "widgets/Twips.h"
