@@ -300,7 +300,12 @@ private slots:
         const QString transfer = GetAppParameter("FXR", "DirPdfFile", false, QVariant(), true).toString();
         const int before = lastRegistration(m_database);
 
-        m_packer.atSecondFile = [this] { m_daemon.kill(); };
+        // The client must have seen the link drop before the registration starts; otherwise the
+        // call itself fails and the reconnect under test never runs.
+        m_packer.atSecondFile = [this] {
+            m_daemon.kill();
+            QTRY_VERIFY_WITH_TIMEOUT(!session().Factory || !session().Factory->isConnected(), 5000);
+        };
         bool serverDialog = false;
         whenShown("FMServer", [&](QWidget* s) {
             serverDialog = true;
