@@ -36,6 +36,16 @@ QString MStringLiteral(const QString& text)
     return u'"' + literal + u'"';
 }
 
+bool IsDigits(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text)
+        if (c < u'0' || c > u'9')
+            return false;
+    return true;
+}
+
 QString DBCall(const QString& command, bool& errorFlag)
 {
     // A connect that failed has been reported already.

@@ -111,27 +111,13 @@ bool CacheLogin()
     return result;
 }
 
-namespace {
-
-bool isWholeNumber(const QString& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text)
-        if (c < u'0' || c > u'9')
-            return false;
-    return true;
-}
-
-} // namespace
-
 QString LoginDataProblem(const QString& firma, const QString& filiale, const QString& personalcode)
 {
     const QString number = QStringLiteral("Die %1 \u201e%2\u201c ist keine ganze Zahl.\r\nBitte geben Sie "
                                           "sie nur mit Ziffern ein (Server-Einstellungen).");
-    if (!isWholeNumber(firma))
+    if (!IsDigits(firma))
         return number.arg(QStringLiteral("Firma"), firma);
-    if (!isWholeNumber(filiale))
+    if (!IsDigits(filiale))
         return number.arg(QStringLiteral("Filiale"), filiale);
     if (personalcode.isEmpty())
         return QStringLiteral("Bitte geben Sie Ihren Personalcode ein.");

@@ -89,6 +89,8 @@ void TrackWindowOrder();
 // Call helpers
 // A text as an M string literal: in double quotes, inner double quotes doubled.
 QString MStringLiteral(const QString& text);
+// True for a non-empty run of ASCII digits: what may stand unquoted as a number in an M line.
+bool IsDigits(const QString& text);
 QString DBCall(const QString& command, bool& errorFlag);
 // list keeps element 0 unused; its upper bound grows in steps of 10 (list.size() - 1).
 short DBCallD(const QString& command, QChar delimiter, QStringList& list, bool& errorFlag);

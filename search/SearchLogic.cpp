@@ -98,16 +98,6 @@ QString EntryCode(const QString& entry)
     return entry.section(u' ', 0, 0);
 }
 
-bool IsDigits(const QString& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text)
-        if (c < u'0' || c > u'9')
-            return false;
-    return true;
-}
-
 QString ArticleSearchCommand(const ArticleFilter& filter)
 {
     const QString supplier = EntryCode(filter.supplier);

@@ -59,4 +59,3 @@ bool AppendArticleBatch(const QString& output);
 
 // The line that answers a supplier's name; number must be digits only.
 QString SupplierNameCommand(const QString& number);
-bool IsDigits(const QString& text);
