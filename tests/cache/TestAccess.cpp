@@ -66,31 +66,14 @@ private:
     std::unique_ptr<cacheclient::CacheObject> m_inner;
 };
 
-class RefusingSessionFactory : public cacheclient::Factory
+class RefusingSessionFactory : public ForwardingFactory
 {
 public:
-    explicit RefusingSessionFactory(std::shared_ptr<cacheclient::Factory> inner) : m_inner(std::move(inner))
-    {
-    }
-    bool connect(QString& connectString) override { return m_inner->connect(connectString); }
-    bool isConnected() const override { return m_inner->isConnected(); }
-    void disconnect() override { m_inner->disconnect(); }
-    std::unique_ptr<cacheclient::CacheObject> openId(const QString& className, const QString& id) override
-    {
-        return m_inner->openId(className, id);
-    }
+    using ForwardingFactory::ForwardingFactory;
     std::unique_ptr<cacheclient::CacheObject> classObject(const QString& className) override
     {
         return std::make_unique<RefusingSessionObject>(m_inner->classObject(className));
     }
-    std::unique_ptr<cacheclient::ResultSet> resultSet(const QString& className,
-                                                      const QString& queryName) override
-    {
-        return m_inner->resultSet(className, queryName);
-    }
-
-private:
-    std::shared_ptr<cacheclient::Factory> m_inner;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 // test on a surprise, a hook that drives a modal window once it shows, the in-process demo
 // server with its database made once per test process, and a demo login.
 
+#include "cacheclient/Factory.h"
 #include "widgets/MessageBox.h"
 
 #include <QObject>
@@ -86,6 +87,33 @@ int programExitCount();
 // Logs in as demo user 17 through the command line; true on success.
 bool loginAsDemoUser(const QString& code = QStringLiteral("17"),
                      const QString& password = QStringLiteral("demo"));
+
+// A factory that hands every call to another; tests override what they watch or change. Opens
+// ahead are not passed on: they are made when taken, as the base class does.
+class ForwardingFactory : public cacheclient::Factory
+{
+public:
+    explicit ForwardingFactory(std::shared_ptr<cacheclient::Factory> inner) : m_inner(std::move(inner)) {}
+    bool connect(QString& connectString) override { return m_inner->connect(connectString); }
+    bool isConnected() const override { return m_inner->isConnected(); }
+    void disconnect() override { m_inner->disconnect(); }
+    std::unique_ptr<cacheclient::CacheObject> openId(const QString& className, const QString& id) override
+    {
+        return m_inner->openId(className, id);
+    }
+    std::unique_ptr<cacheclient::CacheObject> classObject(const QString& className) override
+    {
+        return m_inner->classObject(className);
+    }
+    std::unique_ptr<cacheclient::ResultSet> resultSet(const QString& className,
+                                                      const QString& queryName) override
+    {
+        return m_inner->resultSet(className, queryName);
+    }
+
+protected:
+    std::shared_ptr<cacheclient::Factory> m_inner;
+};
 
 // A registration the demo server stored through "SetDokument".
 struct Registration

@@ -20,28 +20,10 @@ namespace {
 
 // Passes everything to the network client but opens nothing ahead: each open leaves only when
 // its object is needed, as every call did before opens could travel ahead.
-class WaitingFactory : public cacheclient::Factory
+class WaitingFactory : public ForwardingFactory
 {
 public:
-    explicit WaitingFactory(std::shared_ptr<cacheclient::Factory> inner) : m_inner(std::move(inner)) {}
-    bool connect(QString& connectString) override { return m_inner->connect(connectString); }
-    bool isConnected() const override { return m_inner->isConnected(); }
-    void disconnect() override { m_inner->disconnect(); }
-    std::unique_ptr<cacheclient::CacheObject> openId(const QString& className, const QString& id) override
-    {
-        return m_inner->openId(className, id);
-    }
-    std::unique_ptr<cacheclient::CacheObject> classObject(const QString& className) override
-    {
-        return m_inner->classObject(className);
-    }
-    std::unique_ptr<cacheclient::ResultSet> resultSet(const QString& className, const QString& queryName) override
-    {
-        return m_inner->resultSet(className, queryName);
-    }
-
-private:
-    std::shared_ptr<cacheclient::Factory> m_inner;
+    using ForwardingFactory::ForwardingFactory;
 };
 
 } // namespace

@@ -89,17 +89,10 @@ private:
     int m_rows = 0;
 };
 
-class HookedFactory : public cacheclient::Factory
+class HookedFactory : public ForwardingFactory
 {
 public:
-    explicit HookedFactory(std::shared_ptr<cacheclient::Factory> inner) : m_inner(std::move(inner)) {}
-    bool connect(QString& connectString) override { return m_inner->connect(connectString); }
-    bool isConnected() const override { return m_inner->isConnected(); }
-    void disconnect() override { m_inner->disconnect(); }
-    std::unique_ptr<cacheclient::CacheObject> openId(const QString& className, const QString& id) override
-    {
-        return m_inner->openId(className, id);
-    }
+    using ForwardingFactory::ForwardingFactory;
     std::unique_ptr<cacheclient::CacheObject> classObject(const QString& className) override
     {
         return std::make_unique<HookedObject>(m_inner->classObject(className));
@@ -109,9 +102,6 @@ public:
     {
         return std::make_unique<HookedResultSet>(queryName, m_inner->resultSet(className, queryName));
     }
-
-private:
-    std::shared_ptr<cacheclient::Factory> m_inner;
 };
 
 } // namespace
