@@ -1,6 +1,6 @@
 // velmor-erpd as a process on loopback: hostile frames, durability, parallel clients, the
 // trace and the operator CLI.
-#include "Daemon.h"
+#include "DaemonClient.h"
 
 #include "cacheclient/ChannelFactory.h"
 #include "cacheclient/Protocol.h"
@@ -21,20 +21,6 @@ using namespace cacheclient;
 namespace key = protocol::key;
 
 namespace {
-
-std::shared_ptr<Factory> connectTo(const Daemon& daemon)
-{
-    auto f = std::make_shared<ChannelFactory>(std::make_shared<TcpChannel>());
-    QString cs = daemon.connectString();
-    if (!f->connect(cs))
-        return nullptr;
-    return f;
-}
-
-QString xecute(Factory& f, const QString& line)
-{
-    return f.classObject("XR.Windows")->call("Xecute", line);
-}
 
 QByteArray frame(const QCborMap& m)
 {

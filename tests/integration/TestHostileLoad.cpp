@@ -1,6 +1,6 @@
 // velmor-erpd under bounded attacks on loopback. Each case runs a few seconds; after each, a
 // fresh client is served, and the daemon's resident size stays below 256 MB throughout.
-#include "Daemon.h"
+#include "DaemonClient.h"
 
 #include "cacheclient/ChannelFactory.h"
 #include "cacheclient/Protocol.h"
@@ -64,20 +64,6 @@ private:
     std::atomic<qint64> m_peakKb{0};
     std::thread m_thread;
 };
-
-std::shared_ptr<Factory> connectTo(const Daemon& daemon)
-{
-    auto f = std::make_shared<ChannelFactory>(std::make_shared<TcpChannel>());
-    QString cs = daemon.connectString();
-    if (!f->connect(cs))
-        return nullptr;
-    return f;
-}
-
-QString xecute(Factory& f, const QString& line)
-{
-    return f.classObject("XR.Windows")->call("Xecute", line);
-}
 
 // The M error code a line fails with, or its output when it does not fail.
 QString outcome(Factory& f, const QString& line)
