@@ -48,6 +48,8 @@ struct PdfPage
 };
 
 QByteArray writePdf(const QList<PdfPage>& pages);
+// A PDF file of the given objects (object 1 the catalog) with its cross-reference table.
+QByteArray assemblePdf(const QList<QByteArray>& objects, const QByteArray& header);
 // Text for a content stream's string operand: WinAnsi bytes with ( ) \ escaped.
 QByteArray pdfText(const QString& text);
 // Deflated bytes as FlateDecode expects them (a zlib stream).
