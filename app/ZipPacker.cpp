@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -22,6 +23,9 @@ namespace {
 ZipPacker* installed = nullptr;
 
 constexpr qint64 Day = 24 * 3600;
+// Smaller sources are judged by their suffix alone.
+constexpr qint64 SampledSize = 4096;
+constexpr qint64 SpeculativeSize = 64LL << 20;
 
 bool syncPath(const QString& path, bool directory)
 {
@@ -93,7 +97,7 @@ bool worthDeflating(const QString& path, qint64 size)
     static const QStringList packed = {"tif", "tiff", "pdf",  "jpg",  "jpeg", "png", "gif", "zip", "gz",
                                        "7z",  "docx", "xlsx", "pptx", "odt",  "ods", "mp4", "mp3"};
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (size < 4096)
+    if (size < SampledSize)
         return !packed.contains(suffix);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -279,7 +283,6 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
     const SourceStamp stamp = SourceStamp::of(source);
     if (!stamp.valid || !QFileInfo(source).isFile())
         return unreadable();
-    const bool deflate = worthDeflating(source, stamp.size);
     const QFileInfo wanted(wantedArchive);
     const QString directory = wanted.absolutePath();
     const QString shown = directory + u'/';
@@ -289,11 +292,26 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
 
     // Stored entries without Zip64 are written in one pass; a name with control characters is
     // left to libzip too, whose rule for flagging such a name is its own.
-    const bool direct = !deflate && m_store == Store::Direct && stamp.size <= StoredZip::MaxSize &&
-                        std::none_of(baseName.cbegin(), baseName.cend(),
-                                     [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; }) &&
-                        std::none_of(extension.cbegin(), extension.cend(),
-                                     [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    const bool directable = m_store == Store::Direct && stamp.size <= StoredZip::MaxSize &&
+                            std::none_of(baseName.cbegin(), baseName.cend(), control) &&
+                            std::none_of(extension.cbegin(), extension.cend(), control);
+    // The sample costs about as much as writing a source of a few hundred kilobytes: it runs beside
+    // the writing, which is thrown away when the sample asks for deflating. Large sources are not
+    // written on speculation.
+    std::future<bool> sampling;
+    bool deflate = false;
+    if (directable && stamp.size >= SampledSize && stamp.size <= SpeculativeSize)
+        sampling = std::async(std::launch::async, worthDeflating, source, stamp.size);
+    else
+        deflate = worthDeflating(source, stamp.size);
+    const auto deflating = [&] {
+        if (sampling.valid())
+            deflate = sampling.get();
+        return deflate;
+    };
+    bool direct = directable && !deflate;
+
     quint32 sourceCrc = 0;
     qint64 sourceSize = stamp.size;
     int sourceFd = -1;
@@ -356,22 +374,33 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
         if (direct) {
             const int fd =
                 ::open(QFile::encodeName(staged).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0)
-                return fail(ArchiveError, cause(errno, shown));
-            const StoredZip::Written written =
-                StoredZip::write(sourceFd, sourceStat, fd, rawName, dos.isEmpty());
-            const bool synced = written.error == 0 && !written.shortSource && ::fsync(fd) == 0;
-            const bool closed = ::close(fd) == 0;
-            if (written.shortSource)
-                return changed();
-            if (written.readFailed && !QFileInfo(source).isReadable())
-                return unreadable();
-            if (written.error != 0)
-                return fail(ArchiveError, cause(written.error, shown));
-            if (!synced || !closed)
-                return fail(ArchiveError, QStringLiteral("ZIP %1 wurde nicht geschrieben").arg(staged));
-            sourceCrc = written.crc;
-        } else {
+            StoredZip::Written written;
+            bool synced = false;
+            if (fd < 0) {
+                written.error = errno;
+            } else {
+                written = StoredZip::write(sourceFd, sourceStat, fd, rawName, dos.isEmpty());
+                synced = written.error == 0 && !written.shortSource && ::fsync(fd) == 0;
+                synced = ::close(fd) == 0 && synced;
+            }
+            if (deflating()) {
+                direct = false;
+                QFile::remove(staged);
+                if (!checksum(source, sourceCrc, sourceSize))
+                    return unreadable();
+            } else {
+                if (written.shortSource)
+                    return changed();
+                if (written.readFailed && !QFileInfo(source).isReadable())
+                    return unreadable();
+                if (written.error != 0)
+                    return fail(ArchiveError, cause(written.error, shown));
+                if (!synced)
+                    return fail(ArchiveError, QStringLiteral("ZIP %1 wurde nicht geschrieben").arg(staged));
+                sourceCrc = written.crc;
+            }
+        }
+        if (!direct) {
             int zipError = 0;
             zip_t* archive =
                 zip_open(QFile::encodeName(staged).constData(), ZIP_CREATE | ZIP_EXCL, &zipError);

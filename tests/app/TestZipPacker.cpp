@@ -250,23 +250,34 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<int>("mode");
         QTest::addColumn<QDateTime>("modified");
+        QTest::addColumn<int>("method");
         const QDateTime now = QDateTime::currentDateTime();
         QTest::newRow("ascii, sampled") << "Rechnung 1"
-                                        << "tif" << randomBytes(5000) << 0644 << now;
-        QTest::newRow("umlauts in the DOS code page") << "Übersicht Maß"
-                                                      << "pdf" << QByteArray("%PDF") << 0644 << now;
-        QTest::newRow("name with UTF-8 flag") << "Aufmaß §3"
-                                              << "tif" << QByteArray("II*") << 0644 << now;
+                                        << "tif" << randomBytes(5000) << 0644 << now << int(ZIP_CM_STORE);
+        QTest::newRow("umlauts in the DOS code page")
+            << "Übersicht Maß"
+            << "pdf" << QByteArray("%PDF") << 0644 << now << int(ZIP_CM_STORE);
+        QTest::newRow("name with UTF-8 flag")
+            << "Aufmaß §3"
+            << "tif" << QByteArray("II*") << 0644 << now << int(ZIP_CM_STORE);
         QTest::newRow("empty file") << "leer"
-                                    << "tif" << QByteArray() << 0644 << now;
+                                    << "tif" << QByteArray() << 0644 << now << int(ZIP_CM_STORE);
         QTest::newRow("no extension") << "ohne"
-                                      << "" << randomBytes(4096) << 0644 << now;
+                                      << "" << randomBytes(4096) << 0644 << now << int(ZIP_CM_STORE);
         QTest::newRow("several blocks, mode 0600, before 1980")
             << "gross"
-            << "jpg" << randomBytes((3 << 20) + 17) << 0600 << QDateTime(QDate(1975, 6, 1), QTime(12, 30, 7));
+            << "jpg" << randomBytes((3 << 20) + 17) << 0600 << QDateTime(QDate(1975, 6, 1), QTime(12, 30, 7))
+            << int(ZIP_CM_STORE);
+        QByteArray text;
+        for (int i = 0; i < 5000; ++i)
+            text += "Zeile " + QByteArray::number(i) + " Lieferschein\n";
+        // The sample runs beside a direct writing that is then thrown away.
+        QTest::newRow("compressible, deflated") << "bericht"
+                                                << "txt" << text << 0644 << now << int(ZIP_CM_DEFLATE);
         QTest::newRow("mode 0755, after 2107")
             << "spaet"
-            << "pdf" << QByteArray("%PDF-1.4") << 0755 << QDateTime(QDate(2150, 2, 3), QTime(4, 5, 6));
+            << "pdf" << QByteArray("%PDF-1.4") << 0755 << QDateTime(QDate(2150, 2, 3), QTime(4, 5, 6))
+            << int(ZIP_CM_STORE);
     }
 
     void directStoredEntryIsLibzipsBytes()
@@ -276,6 +287,7 @@ private slots:
         QFETCH(QByteArray, data);
         QFETCH(int, mode);
         QFETCH(QDateTime, modified);
+        QFETCH(int, method);
         QTemporaryDir dir;
         // The source's own suffix is what the choice between storing and deflating looks at.
         const QString source =
@@ -290,11 +302,16 @@ private slots:
         const auto old = LibZipPacker(LibZipPacker::Store::ThroughLibzip)
                              .pack(source, dir.filePath("alt/") + base + ".zip", extension);
         QCOMPARE(old.error, int(ZipPacker::Ok));
-        QCOMPARE(entries(old.archivePath).value(0).method, quint16(ZIP_CM_STORE));
+        QCOMPARE(entries(old.archivePath).value(0).method, quint16(method));
         const auto direct = m_packer.pack(source, dir.filePath("neu/") + base + ".zip", extension);
         QCOMPARE(direct.error, int(ZipPacker::Ok));
         const QByteArray reference = contents(old.archivePath);
         QCOMPARE(contents(direct.archivePath), reference);
+        QCOMPARE(
+            QDir(dir.filePath("neu/") + ZipPacker::stagingFolderName()).entryList(QDir::Files | QDir::Hidden),
+            QStringList());
+        if (method != ZIP_CM_STORE)
+            return;
 
         // The writer itself, whichever way the packer chose.
         const QByteArray dos = ZipPacker::dosName(old.entryName);
