@@ -49,9 +49,8 @@ int writeAll(int fd, const char* data, size_t size, off_t at)
     return 0;
 }
 
-} // namespace
-
-quint32 StoredZip::dosDateTime(time_t mtime)
+// The DOS date (high half) and time (low half) libzip records for a modification time.
+quint32 dosDateTime(time_t mtime)
 {
     struct tm tm = {};
     if (!::localtime_r(&mtime, &tm))
@@ -62,6 +61,8 @@ quint32 StoredZip::dosDateTime(time_t mtime)
     const auto time = quint16((tm.tm_hour << 11) + (tm.tm_min << 5) + (tm.tm_sec >> 1));
     return quint32(date) << 16 | time;
 }
+
+} // namespace
 
 StoredZip::Written StoredZip::write(int sourceFd, const struct stat& sourceStat, int archiveFd,
                                     const QByteArray& rawName, bool utf8Name)
@@ -85,7 +86,7 @@ StoredZip::Written StoredZip::write(int sourceFd, const struct stat& sourceStat,
             return result;
         }
         if (n == 0) {
-            result.shortSource = true;
+            result.sizeChanged = true;
             return result;
         }
         crc = crc32_z(crc, reinterpret_cast<const Bytef*>(buffer.get()), z_size_t(n));
@@ -96,6 +97,18 @@ StoredZip::Written StoredZip::write(int sourceFd, const struct stat& sourceStat,
         at += n;
         from += n;
         left -= quint64(n);
+    }
+    // A source that goes on past its stat'ed size (grown, or a file that reports no size) would
+    // be cut short without a word.
+    char more;
+    ssize_t beyond;
+    while ((beyond = ::pread(sourceFd, &more, 1, from)) < 0 && errno == EINTR) {
+    }
+    if (beyond != 0) {
+        result.error = beyond < 0 ? errno : 0;
+        result.readFailed = beyond < 0;
+        result.sizeChanged = beyond > 0;
+        return result;
     }
     result.crc = quint32(crc);
 

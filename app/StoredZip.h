@@ -18,8 +18,8 @@ struct Written
     // errno of the failing read (readFailed) or write; 0 when the archive is complete.
     int error = 0;
     bool readFailed = false;
-    // The source ended before the size it had when it was stat'ed.
-    bool shortSource = false;
+    // The source did not end at the size it had when it was stat'ed.
+    bool sizeChanged = false;
     quint32 crc = 0;
 };
 
@@ -27,8 +27,5 @@ struct Written
 // its size, time and mode). Not synced: the caller syncs before it publishes.
 Written write(int sourceFd, const struct stat& sourceStat, int archiveFd, const QByteArray& rawName,
               bool utf8Name);
-
-// The DOS date (high half) and time (low half) libzip records for a modification time.
-quint32 dosDateTime(time_t mtime);
 
 } // namespace StoredZip

@@ -380,7 +380,7 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
                 written.error = errno;
             } else {
                 written = StoredZip::write(sourceFd, sourceStat, fd, rawName, dos.isEmpty());
-                synced = written.error == 0 && !written.shortSource && ::fsync(fd) == 0;
+                synced = written.error == 0 && !written.sizeChanged && ::fsync(fd) == 0;
                 synced = ::close(fd) == 0 && synced;
             }
             if (deflating()) {
@@ -389,7 +389,7 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
                 if (!checksum(source, sourceCrc, sourceSize))
                     return unreadable();
             } else {
-                if (written.shortSource)
+                if (written.sizeChanged)
                     return changed();
                 if (written.readFailed && !QFileInfo(source).isReadable())
                     return unreadable();

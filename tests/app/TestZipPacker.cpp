@@ -328,8 +328,8 @@ private slots:
         QCOMPARE(contents(dir.filePath("roh.zip")), reference);
     }
 
-    // A source that ends early, cannot be read, or a disk that is full never gives an archive
-    // that looks complete.
+    // A source whose size changed, that cannot be read, or a disk that is full never gives an
+    // archive that looks complete.
     void directWriterFaults()
     {
         QTemporaryDir dir;
@@ -339,10 +339,14 @@ private slots:
         QVERIFY(in >= 0 && ::fstat(in, &st) == 0);
         const int out = ::open(QFile::encodeName(dir.filePath("a.zip")).constData(), O_RDWR | O_CREAT, 0644);
 
-        struct stat longer = st;
-        longer.st_size = 10; // stat'ed before the file was cut short
-        const auto shrunk = StoredZip::write(in, longer, out, "kurz.tif", false);
-        QVERIFY(shrunk.shortSource);
+        // Stat'ed before the file was cut short, or before it grew.
+        for (const off_t size : {10, 4}) {
+            struct stat other = st;
+            other.st_size = size;
+            const auto changed = StoredZip::write(in, other, out, "kurz.tif", false);
+            QVERIFY(changed.sizeChanged);
+            QVERIFY(!changed.readFailed);
+        }
 
         const int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
         const auto unreadable = StoredZip::write(folder, st, out, "kurz.tif", false);
@@ -351,7 +355,7 @@ private slots:
 
         const int full = ::open("/dev/full", O_WRONLY);
         const auto noSpace = StoredZip::write(in, st, full, "kurz.tif", false);
-        QVERIFY(!noSpace.readFailed && !noSpace.shortSource);
+        QVERIFY(!noSpace.readFailed && !noSpace.sizeChanged);
         QCOMPARE(noSpace.error, ENOSPC);
         for (int fd : {in, out, folder, full})
             ::close(fd);
