@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
@@ -301,9 +302,14 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
     // written on speculation.
     std::future<bool> sampling;
     bool deflate = false;
-    if (directable && stamp.size >= SampledSize && stamp.size <= SpeculativeSize)
-        sampling = std::async(std::launch::async, worthDeflating, source, stamp.size);
-    else
+    if (directable && stamp.size >= SampledSize && stamp.size <= SpeculativeSize) {
+        try {
+            sampling = std::async(std::launch::async, worthDeflating, source, stamp.size);
+        } catch (const std::system_error&) {
+            // No thread to spare: sampled first, as any other source.
+        }
+    }
+    if (!sampling.valid())
         deflate = worthDeflating(source, stamp.size);
     const auto deflating = [&] {
         if (sampling.valid())
