@@ -114,7 +114,7 @@ StoredZip::Written StoredZip::write(int sourceFd, const struct stat& sourceStat,
 
     const quint32 stamp = dosDateTime(sourceStat.st_mtime);
     const quint16 flags = utf8Name ? Utf8Flag : 0;
-    // Signature through name, shared by the local and the central header from "version needed" on.
+    // "Version needed" through "extra field length": alike in the local and the central header.
     auto common = [&](char*& p) {
         put16(p, VersionNeeded);
         put16(p, flags);
