@@ -397,7 +397,8 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
             } else {
                 if (written.sizeChanged)
                     return changed();
-                if (written.readFailed && !QFileInfo(source).isReadable())
+                // As when the source was read in full before packing: its own read error.
+                if (written.readFailed)
                     return unreadable();
                 if (written.error != 0)
                     return fail(ArchiveError, cause(written.error, shown));
