@@ -285,6 +285,19 @@ int main(int argc, char** argv)
         const double inProcessS = seconds(t);
         std::printf("    information: copy_file_range + fsync in process %.0f MB/s (%.2f s), %.2fx of it\n",
                     mb / inProcessS, inProcessS, inProcessS / oursS);
+        // Information: stored entries the way they were written before (through libzip).
+        if (!c.compressible) {
+            const QString before = dir.filePath(QStringLiteral("libzip-%1/").arg(c.suffix));
+            QDir().mkpath(before);
+            LibZipPacker throughLibzip(LibZipPacker::Store::ThroughLibzip);
+            t.start();
+            for (const QString& f : files)
+                throughLibzip.pack(f, before + QFileInfo(f).completeBaseName() + ".zip", c.suffix);
+            const double beforeS = seconds(t);
+            std::printf("    information: stored through libzip %.0f MB/s (%.2f s), %.2fx cp+sync\n",
+                        mb / beforeS, beforeS, copyS / beforeS);
+            QDir(before).removeRecursively();
+        }
         QDir(ours).removeRecursively();
         QDir(zips).removeRecursively();
         QDir(copies).removeRecursively();
