@@ -93,13 +93,17 @@ bool checksum(const QString& path, quint32& crc, qint64& size)
 
 // Scans and office files that are compressed already gain nothing from deflating; a sample
 // decides for everything else.
-bool worthDeflating(const QString& path, qint64 size)
+bool packedFormat(const QString& path)
 {
     static const QStringList packed = {"tif", "tiff", "pdf",  "jpg",  "jpeg", "png", "gif", "zip", "gz",
                                        "7z",  "docx", "xlsx", "pptx", "odt",  "ods", "mp4", "mp3"};
-    const QString suffix = QFileInfo(path).suffix().toLower();
+    return packed.contains(QFileInfo(path).suffix().toLower());
+}
+
+bool worthDeflating(const QString& path, qint64 size)
+{
     if (size < SampledSize)
-        return !packed.contains(suffix);
+        return !packedFormat(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -297,12 +301,12 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
     const bool directable = m_store == Store::Direct && stamp.size <= StoredZip::MaxSize &&
                             std::none_of(baseName.cbegin(), baseName.cend(), control) &&
                             std::none_of(extension.cbegin(), extension.cend(), control);
-    // The sample costs about as much as writing a source of a few hundred kilobytes: it runs beside
-    // the writing, which is thrown away when the sample asks for deflating. Large sources are not
-    // written on speculation.
+    // The sample costs about as much as writing a source of a few hundred kilobytes: for formats
+    // that are compressed already it runs beside the writing, which is thrown away when the sample
+    // asks for deflating after all. Large sources are not written on speculation.
     std::future<bool> sampling;
     bool deflate = false;
-    if (directable && stamp.size >= SampledSize && stamp.size <= SpeculativeSize) {
+    if (directable && stamp.size >= SampledSize && stamp.size <= SpeculativeSize && packedFormat(source)) {
         try {
             sampling = std::async(std::launch::async, worthDeflating, source, stamp.size);
         } catch (const std::system_error&) {

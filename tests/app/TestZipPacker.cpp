@@ -271,9 +271,9 @@ private slots:
         QByteArray text;
         for (int i = 0; i < 5000; ++i)
             text += "Zeile " + QByteArray::number(i) + " Lieferschein\n";
-        // The sample runs beside a direct writing that is then thrown away.
-        QTest::newRow("compressible, deflated") << "bericht"
-                                                << "txt" << text << 0644 << now << int(ZIP_CM_DEFLATE);
+        // A PDF is written on speculation beside its sample; this one is thrown away and deflated.
+        QTest::newRow("compressible PDF, deflated") << "bericht"
+                                                    << "pdf" << text << 0644 << now << int(ZIP_CM_DEFLATE);
         QTest::newRow("mode 0755, after 2107")
             << "spaet"
             << "pdf" << QByteArray("%PDF-1.4") << 0755 << QDateTime(QDate(2150, 2, 3), QTime(4, 5, 6))
