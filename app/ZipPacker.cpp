@@ -1,5 +1,7 @@
 #include "ZipPacker.h"
 
+#include "StoredZip.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -10,7 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
@@ -20,6 +24,9 @@ namespace {
 ZipPacker* installed = nullptr;
 
 constexpr qint64 Day = 24 * 3600;
+// Smaller sources are judged by their suffix alone.
+constexpr qint64 SampledSize = 4096;
+constexpr qint64 SpeculativeSize = 64LL << 20;
 
 bool syncPath(const QString& path, bool directory)
 {
@@ -86,13 +93,17 @@ bool checksum(const QString& path, quint32& crc, qint64& size)
 
 // Scans and office files that are compressed already gain nothing from deflating; a sample
 // decides for everything else.
-bool worthDeflating(const QString& path, qint64 size)
+bool packedFormat(const QString& path)
 {
     static const QStringList packed = {"tif", "tiff", "pdf",  "jpg",  "jpeg", "png", "gif", "zip", "gz",
                                        "7z",  "docx", "xlsx", "pptx", "odt",  "ods", "mp4", "mp3"};
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (size < 4096)
-        return !packed.contains(suffix);
+    return packed.contains(QFileInfo(path).suffix().toLower());
+}
+
+bool worthDeflating(const QString& path, qint64 size)
+{
+    if (size < SampledSize)
+        return !packedFormat(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -149,20 +160,23 @@ constexpr DosChar DosChars[] = {
     {u'·', 0xFA}, {u'²', 0xFD},
 };
 
+SourceStamp stampOf(const struct stat& st)
+{
+    SourceStamp s;
+    s.valid = true;
+    s.size = st.st_size;
+    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.inode = st.st_ino;
+    s.device = st.st_dev;
+    return s;
+}
+
 } // namespace
 
 SourceStamp SourceStamp::of(const QString& path)
 {
-    SourceStamp s;
     struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-        s.valid = true;
-        s.size = st.st_size;
-        s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-        s.inode = st.st_ino;
-        s.device = st.st_dev;
-    }
-    return s;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? stampOf(st) : SourceStamp();
 }
 
 ZipPacker& ZipPacker::instance()
@@ -265,18 +279,68 @@ void TransferClaims::removeOlderThan(const QString& folder, qint64 maxAgeSeconds
 ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wantedArchive,
                                      const QString& extension)
 {
-    const SourceStamp stamp = SourceStamp::of(source);
-    quint32 sourceCrc = 0;
-    qint64 sourceSize = 0;
-    if (!stamp.valid || !QFileInfo(source).isFile() || !checksum(source, sourceCrc, sourceSize))
+    const auto unreadable = [&] {
         return fail(SourceUnreadable, QStringLiteral("Quelldatei %1 nicht lesbar").arg(source));
-
+    };
+    const auto changed = [&] {
+        return fail(CheckFailed, QStringLiteral("Quelldatei %1 wurde beim Packen geändert").arg(source));
+    };
+    const SourceStamp stamp = SourceStamp::of(source);
+    if (!stamp.valid || !QFileInfo(source).isFile())
+        return unreadable();
     const QFileInfo wanted(wantedArchive);
     const QString directory = wanted.absolutePath();
     const QString shown = directory + u'/';
     QString baseName = wanted.fileName();
     if (baseName.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive))
         baseName.chop(4);
+
+    // Stored entries without Zip64 are written in one pass; a name with control characters is
+    // left to libzip too, whose rule for flagging such a name is its own.
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    const bool directable = m_store == Store::Direct && stamp.size <= StoredZip::MaxSize &&
+                            std::none_of(baseName.cbegin(), baseName.cend(), control) &&
+                            std::none_of(extension.cbegin(), extension.cend(), control);
+    // The sample costs about as much as writing a source of a few hundred kilobytes: for formats
+    // that are compressed already it runs beside the writing, which is thrown away when the sample
+    // asks for deflating after all. Large sources are not written on speculation.
+    std::future<bool> sampling;
+    bool deflate = false;
+    if (directable && stamp.size >= SampledSize && stamp.size <= SpeculativeSize && packedFormat(source)) {
+        try {
+            sampling = std::async(std::launch::async, worthDeflating, source, stamp.size);
+        } catch (const std::system_error&) {
+            // No thread to spare: sampled first, as any other source.
+        }
+    }
+    if (!sampling.valid())
+        deflate = worthDeflating(source, stamp.size);
+    const auto deflating = [&] {
+        if (sampling.valid())
+            deflate = sampling.get();
+        return deflate;
+    };
+    bool direct = directable && !deflate;
+
+    quint32 sourceCrc = 0;
+    qint64 sourceSize = stamp.size;
+    int sourceFd = -1;
+    auto closeSource = qScopeGuard([&] {
+        if (sourceFd >= 0)
+            ::close(sourceFd);
+    });
+    struct stat sourceStat = {};
+    if (direct) {
+        sourceFd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+        if (sourceFd < 0 || ::fstat(sourceFd, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
+            return unreadable();
+        // What is read must be what was stamped: the last compare then covers the whole read.
+        if (stampOf(sourceStat) != stamp)
+            return changed();
+    } else if (!checksum(source, sourceCrc, sourceSize)) {
+        return unreadable();
+    }
+
     const QString stagingPath = QDir(directory).filePath(stagingFolderName());
     const QString namesPath = QDir(directory).filePath(namesFolderName());
     for (const QString& folder : {stagingPath, namesPath}) {
@@ -314,42 +378,76 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
         const QString staged =
             QDir(stagingPath).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".zip");
         auto discard = qScopeGuard([&] { QFile::remove(staged); });
-
-        int zipError = 0;
-        zip_t* archive = zip_open(QFile::encodeName(staged).constData(), ZIP_CREATE | ZIP_EXCL, &zipError);
-        if (!archive)
-            return fail(StagingUnavailable,
-                        QStringLiteral("ZIP im Zwischenordner %1 lässt sich nicht anlegen (libzip-Fehler %2)")
-                            .arg(stagingPath)
-                            .arg(zipError));
         const QByteArray dos = dosName(result.entryName);
         const QByteArray rawName = dos.isEmpty() ? result.entryName.toUtf8() : dos;
-        zip_source_t* data = zip_source_file(archive, QFile::encodeName(source).constData(), 0, -1);
-        const zip_int64_t index = data ? zip_file_add(archive, rawName.constData(), data,
-                                                      dos.isEmpty() ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_CP437)
-                                       : -1;
-        if (index < 0) {
-            if (data)
-                zip_source_free(data);
-            const QString text = zipFailure(archive, shown);
-            zip_discard(archive);
-            return fail(ArchiveError, text);
+
+        if (direct) {
+            const int fd =
+                ::open(QFile::encodeName(staged).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            StoredZip::Written written;
+            bool synced = false;
+            if (fd < 0) {
+                written.error = errno;
+            } else {
+                written = StoredZip::write(sourceFd, sourceStat, fd, rawName, dos.isEmpty());
+                synced = written.error == 0 && !written.sizeChanged && ::fsync(fd) == 0;
+                synced = ::close(fd) == 0 && synced;
+            }
+            if (deflating()) {
+                direct = false;
+                QFile::remove(staged);
+                if (!checksum(source, sourceCrc, sourceSize))
+                    return unreadable();
+            } else {
+                if (written.sizeChanged)
+                    return changed();
+                // As when the source was read in full before packing: its own read error.
+                if (written.readFailed)
+                    return unreadable();
+                if (written.error != 0)
+                    return fail(ArchiveError, cause(written.error, shown));
+                if (!synced)
+                    return fail(ArchiveError, QStringLiteral("ZIP %1 wurde nicht geschrieben").arg(staged));
+                sourceCrc = written.crc;
+            }
         }
-        const bool deflate = worthDeflating(source, sourceSize);
-        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
-                                 deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, deflate ? 6 : 0);
-        if (zip_close(archive) != 0) {
-            const QString text = zipFailure(archive, shown);
-            zip_discard(archive);
-            // The source may have changed or vanished while it was read.
-            if (!QFileInfo(source).isReadable())
-                return fail(SourceUnreadable, QStringLiteral("Quelldatei %1 nicht lesbar").arg(source));
-            return fail(ArchiveError, text);
+        if (!direct) {
+            int zipError = 0;
+            zip_t* archive =
+                zip_open(QFile::encodeName(staged).constData(), ZIP_CREATE | ZIP_EXCL, &zipError);
+            if (!archive)
+                return fail(
+                    StagingUnavailable,
+                    QStringLiteral("ZIP im Zwischenordner %1 lässt sich nicht anlegen (libzip-Fehler %2)")
+                        .arg(stagingPath)
+                        .arg(zipError));
+            zip_source_t* data = zip_source_file(archive, QFile::encodeName(source).constData(), 0, -1);
+            const zip_int64_t index = data ? zip_file_add(archive, rawName.constData(), data,
+                                                          dos.isEmpty() ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_CP437)
+                                           : -1;
+            if (index < 0) {
+                if (data)
+                    zip_source_free(data);
+                const QString text = zipFailure(archive, shown);
+                zip_discard(archive);
+                return fail(ArchiveError, text);
+            }
+            zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                                     deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, deflate ? 6 : 0);
+            if (zip_close(archive) != 0) {
+                const QString text = zipFailure(archive, shown);
+                zip_discard(archive);
+                // The source may have changed or vanished while it was read.
+                if (!QFileInfo(source).isReadable())
+                    return unreadable();
+                return fail(ArchiveError, text);
+            }
+            if (!isThere(staged) || !syncPath(staged, false))
+                return fail(ArchiveError, QStringLiteral("ZIP %1 wurde nicht geschrieben").arg(staged));
         }
-        if (!isThere(staged) || !syncPath(staged, false))
-            return fail(ArchiveError, QStringLiteral("ZIP %1 wurde nicht geschrieben").arg(staged));
 
         // Read it back: exactly one entry, under the name meant, with the source's size and checksum.
+        int zipError = 0;
         zip_t* check = zip_open(QFile::encodeName(staged).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &zipError);
         bool good = false;
         if (check) {
@@ -359,12 +457,13 @@ ZipPacker::Result LibZipPacker::pack(const QString& source, const QString& wante
                    st.crc == sourceCrc;
             zip_discard(check);
         }
-        // libzip's checksum is of the bytes it read; matching ours shows the source did not
-        // change between the two reads and the entry is whole.
+        // Through libzip, its checksum of the bytes it read matching ours shows the source did not
+        // change between the two reads; written directly, the checksum is of the one read. Either
+        // way the entry is whole, and the stamp below covers changes during the whole packing.
         if (!good)
             return fail(CheckFailed, QStringLiteral("Prüfung des ZIP für %1 fehlgeschlagen").arg(source));
         if (SourceStamp::of(source) != stamp)
-            return fail(CheckFailed, QStringLiteral("Quelldatei %1 wurde beim Packen geändert").arg(source));
+            return changed();
 
         const int published = publishNoReplace(staged, result.archivePath);
         if (published == EEXIST)

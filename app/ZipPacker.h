@@ -69,12 +69,20 @@ public:
     static int publishNoReplace(const QString& staged, const QString& target);
 };
 
-// The real packer on libzip: builds the archive in a hidden staging folder of the transfer
-// directory, syncs it to disk, checks it, then publishes it without replacing anything.
+// The real packer: builds the archive in a hidden staging folder of the transfer directory, syncs
+// it to disk, checks it with libzip, then publishes it without replacing anything. A stored entry
+// is written in one pass of its own; deflated ones and those needing Zip64 go through libzip.
 class LibZipPacker : public ZipPacker
 {
 public:
+    // ThroughLibzip writes stored entries through libzip too (its copy through a temporary file
+    // and a checksum read of the source before it): the reference the direct path must match.
+    enum class Store { Direct, ThroughLibzip };
+    explicit LibZipPacker(Store store = Store::Direct) : m_store(store) {}
     Result pack(const QString& source, const QString& wantedArchive, const QString& extension) override;
+
+private:
+    Store m_store;
 };
 
 // Exclusive claims of names in a hidden folder of a transfer directory, atomic across processes

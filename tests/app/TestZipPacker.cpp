@@ -1,6 +1,7 @@
 // The ZIP packer on its own: one archive per source under the first free name, entry names in
 // the DOS code page, racing packers, unreadable sources, a blocked staging folder, leftovers,
-// and a source beyond 4 GiB.
+// a source beyond 4 GiB, and stored entries written directly byte for byte as libzip writes them.
+#include "app/StoredZip.h"
 #include "app/ZipPacker.h"
 
 #include <QDateTime>
@@ -8,12 +9,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtConcurrent>
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <zip.h>
 
 namespace {
@@ -63,6 +67,21 @@ QString write(const QString& path, const QByteArray& bytes)
     f.open(QIODevice::WriteOnly);
     f.write(bytes);
     return path;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator random(7);
+    for (char& c : data)
+        c = char(random.bounded(256));
+    return data;
 }
 
 } // namespace
@@ -221,6 +240,125 @@ private slots:
         QCOMPARE(bool(flags & 0x0800), utf8Flag);
         QCOMPARE(readEntry(r.archivePath, r.entryName), QByteArray("x"));
         QFile::remove(r.archivePath);
+    }
+
+    // The archive side must not see which way a stored entry was written.
+    void directStoredEntryIsLibzipsBytes_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QDateTime>("modified");
+        QTest::addColumn<int>("method");
+        const QDateTime now = QDateTime::currentDateTime();
+        QTest::newRow("ascii, sampled") << "Rechnung 1"
+                                        << "tif" << randomBytes(5000) << 0644 << now << int(ZIP_CM_STORE);
+        QTest::newRow("umlauts in the DOS code page")
+            << "Übersicht Maß"
+            << "pdf" << QByteArray("%PDF") << 0644 << now << int(ZIP_CM_STORE);
+        QTest::newRow("name with UTF-8 flag")
+            << "Aufmaß §3"
+            << "tif" << QByteArray("II*") << 0644 << now << int(ZIP_CM_STORE);
+        QTest::newRow("empty file") << "leer"
+                                    << "tif" << QByteArray() << 0644 << now << int(ZIP_CM_STORE);
+        QTest::newRow("no extension") << "ohne"
+                                      << "" << randomBytes(4096) << 0644 << now << int(ZIP_CM_STORE);
+        QTest::newRow("several blocks, mode 0600, before 1980")
+            << "gross"
+            << "jpg" << randomBytes((3 << 20) + 17) << 0600 << QDateTime(QDate(1975, 6, 1), QTime(12, 30, 7))
+            << int(ZIP_CM_STORE);
+        QByteArray text;
+        for (int i = 0; i < 5000; ++i)
+            text += "Zeile " + QByteArray::number(i) + " Lieferschein\n";
+        // A PDF is written on speculation beside its sample; this one is thrown away and deflated.
+        QTest::newRow("compressible PDF, deflated") << "bericht"
+                                                    << "pdf" << text << 0644 << now << int(ZIP_CM_DEFLATE);
+        QTest::newRow("mode 0755, after 2107")
+            << "spaet"
+            << "pdf" << QByteArray("%PDF-1.4") << 0755 << QDateTime(QDate(2150, 2, 3), QTime(4, 5, 6))
+            << int(ZIP_CM_STORE);
+    }
+
+    void directStoredEntryIsLibzipsBytes()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, extension);
+        QFETCH(QByteArray, data);
+        QFETCH(int, mode);
+        QFETCH(QDateTime, modified);
+        QFETCH(int, method);
+        QTemporaryDir dir;
+        // The source's own suffix is what the choice between storing and deflating looks at.
+        const QString source =
+            write(dir.filePath(extension.isEmpty() ? "quelle" : "quelle." + extension), data);
+        QVERIFY(::chmod(QFile::encodeName(source).constData(), mode_t(mode)) == 0);
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        file.close();
+        QVERIFY(QDir().mkpath(dir.filePath("alt")) && QDir().mkpath(dir.filePath("neu")));
+
+        const auto old = LibZipPacker(LibZipPacker::Store::ThroughLibzip)
+                             .pack(source, dir.filePath("alt/") + base + ".zip", extension);
+        QCOMPARE(old.error, int(ZipPacker::Ok));
+        QCOMPARE(entries(old.archivePath).value(0).method, quint16(method));
+        const auto direct = m_packer.pack(source, dir.filePath("neu/") + base + ".zip", extension);
+        QCOMPARE(direct.error, int(ZipPacker::Ok));
+        const QByteArray reference = contents(old.archivePath);
+        QCOMPARE(contents(direct.archivePath), reference);
+        QCOMPARE(
+            QDir(dir.filePath("neu/") + ZipPacker::stagingFolderName()).entryList(QDir::Files | QDir::Hidden),
+            QStringList());
+        if (method != ZIP_CM_STORE)
+            return;
+
+        // The writer itself, whichever way the packer chose.
+        const QByteArray dos = ZipPacker::dosName(old.entryName);
+        const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY);
+        const int out =
+            ::open(QFile::encodeName(dir.filePath("roh.zip")).constData(), O_RDWR | O_CREAT, 0644);
+        struct stat st;
+        QVERIFY(in >= 0 && out >= 0 && ::fstat(in, &st) == 0);
+        const auto written =
+            StoredZip::write(in, st, out, dos.isEmpty() ? old.entryName.toUtf8() : dos, dos.isEmpty());
+        ::close(in);
+        ::close(out);
+        QCOMPARE(written.error, 0);
+        QCOMPARE(contents(dir.filePath("roh.zip")), reference);
+    }
+
+    // A source whose size changed, that cannot be read, or a disk that is full never gives an
+    // archive that looks complete.
+    void directWriterFaults()
+    {
+        QTemporaryDir dir;
+        const QString source = write(dir.filePath("kurz.tif"), "12345");
+        const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY);
+        struct stat st;
+        QVERIFY(in >= 0 && ::fstat(in, &st) == 0);
+        const int out = ::open(QFile::encodeName(dir.filePath("a.zip")).constData(), O_RDWR | O_CREAT, 0644);
+
+        // Stat'ed before the file was cut short, or before it grew.
+        for (const off_t size : {10, 4}) {
+            struct stat other = st;
+            other.st_size = size;
+            const auto changed = StoredZip::write(in, other, out, "kurz.tif", false);
+            QVERIFY(changed.sizeChanged);
+            QVERIFY(!changed.readFailed);
+        }
+
+        const int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+        const auto unreadable = StoredZip::write(folder, st, out, "kurz.tif", false);
+        QVERIFY(unreadable.readFailed);
+        QCOMPARE(unreadable.error, EISDIR);
+
+        const int full = ::open("/dev/full", O_WRONLY);
+        const auto noSpace = StoredZip::write(in, st, full, "kurz.tif", false);
+        QVERIFY(!noSpace.readFailed && !noSpace.sizeChanged);
+        QCOMPARE(noSpace.error, ENOSPC);
+        for (int fd : {in, out, folder, full})
+            ::close(fd);
     }
 
     void failuresPublishNothing()
