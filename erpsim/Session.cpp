@@ -6,6 +6,7 @@
 #include "Trace.h"
 #include "cacheclient/Factory.h"
 #include "cacheclient/Protocol.h"
+#include "cacheclient/RowCells.h"
 
 #include <QCborArray>
 #include <QDateTime>
@@ -206,10 +207,12 @@ QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qi
     } else if (operation == op::Execute) {
         const qint64 handle = requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max());
         reply = execute(handle, requireTexts(request, key::Args, cacheclient::ResultSet::MaxArguments),
-                        static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)));
+                        static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)),
+                        request.value(key::Packed).isTrue());
     } else if (operation == op::Fetch) {
         const qint64 handle = requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max());
-        reply = fetch(handle, static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)));
+        reply = fetch(handle, static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)),
+                      request.value(key::Packed).isTrue());
     } else if (operation == op::CloseQuery) {
         closeQuery(requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max()));
     } else if (operation == op::Hello) {
@@ -366,7 +369,7 @@ QCborMap Session::prepare(const QString& className, const QString& queryName)
     return reply;
 }
 
-QCborMap Session::execute(qint64 handle, QStringList args, int batch)
+QCborMap Session::execute(qint64 handle, QStringList args, int batch, bool packed)
 {
     const auto it = m_queries.constFind(handle);
     if (it == m_queries.constEnd())
@@ -396,15 +399,17 @@ QCborMap Session::execute(qint64 handle, QStringList args, int batch)
         throw serverError(ServerError::Storage, cursor->lastError().text());
     q.cursor = std::move(cursor);
     q.end = false;
-    return fetch(handle, batch);
+    return fetch(handle, batch, packed);
 }
 
-QCborMap Session::fetch(qint64 handle, int batch)
+QCborMap Session::fetch(qint64 handle, int batch, bool packed)
 {
     const auto it = m_queries.constFind(handle);
     if (it == m_queries.constEnd())
         throw serverError(ServerError::NoSuchResultSet, QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
     OpenQuery& q = **it;
+    if (packed)
+        return fetchPacked(q, batch);
     QCborArray rows;
     if (!q.end && q.cursor) {
         const int columns = static_cast<int>(q.def->columns.size());
@@ -422,6 +427,35 @@ QCborMap Session::fetch(qint64 handle, int batch)
     }
     QCborMap reply;
     reply.insert(key::Rows, rows);
+    reply.insert(key::End, q.end);
+    return reply;
+}
+
+// The cells go straight from the cursor into the reply's bytes.
+QCborMap Session::fetchPacked(OpenQuery& q, int batch)
+{
+    QByteArray cells;
+    qint64 count = 0;
+    if (!q.end && q.cursor) {
+        const int columns = static_cast<int>(q.def->columns.size());
+        while (count < batch) {
+            if (!q.cursor->next()) {
+                q.end = true;
+                q.cursor.reset();
+                break;
+            }
+            if (count == 0)
+                cells.reserve(qsizetype(batch) * columns * 16);
+            for (int c = 0; c < columns; ++c) {
+                const QVariant value = q.cursor->value(c);
+                cacheclient::protocol::appendCell(cells, value.isNull() ? QString() : value.toString());
+            }
+            ++count;
+        }
+    }
+    QCborMap reply;
+    reply.insert(key::Cells, cells);
+    reply.insert(key::Count, count);
     reply.insert(key::End, q.end);
     return reply;
 }

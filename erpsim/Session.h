@@ -43,8 +43,9 @@ private:
     QCborMap open(const QString& className, const QString& id);
     QCborMap call(const QString& className, const QString& method, QStringList& args);
     QCborMap prepare(const QString& className, const QString& queryName);
-    QCborMap execute(qint64 handle, QStringList args, int batch);
-    QCborMap fetch(qint64 handle, int batch);
+    QCborMap execute(qint64 handle, QStringList args, int batch, bool packed);
+    QCborMap fetch(qint64 handle, int batch, bool packed);
+    QCborMap fetchPacked(OpenQuery& query, int batch);
     void closeQuery(qint64 handle);
     QString setDokument(const QStringList& args);
 

@@ -1,5 +1,6 @@
 #include "cacheclient/ConnectString.h"
 #include "cacheclient/Protocol.h"
+#include "cacheclient/RowCells.h"
 
 #include <QCborArray>
 #include <QCborStreamWriter>
@@ -207,6 +208,73 @@ private slots:
         reader.append(frame.right(1));
         QCOMPARE(reader.next(m), Status::Frame);
         QCOMPARE(m.value(protocol::key::Id).toInteger(), 7);
+    }
+
+    // Packed rows give back every text as it was, whatever its length or characters.
+    void packedCellsKeepEveryText()
+    {
+        const QStringList texts{"",
+                                "1||4711||3",
+                                QString(23, u'a'),
+                                QString(24, u'b'),
+                                QString(255, u'c'),
+                                QString(256, u'd'),
+                                QString(70000, u'e'),
+                                "Baustoffwerke Schwäbisch Hall GmbH",
+                                "Straße",
+                                QString::fromUtf8("\xf0\x9f\x8f\x97 Bau"),
+                                "\"quote\",comma",
+                                "_$ZV_"};
+        QByteArray cells;
+        for (const QString& text : texts)
+            protocol::appendCell(cells, text);
+        // The bytes are CBOR texts: a standard decoder reads them too, as the items of an array.
+        QCborParserError error;
+        const QCborArray decoded = QCborValue::fromCbor("\x9f" + cells + "\xff", &error).toArray();
+        QCOMPARE(error.error, QCborError::NoError);
+        QCOMPARE(decoded.size(), texts.size());
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            QCOMPARE(decoded.at(i).toString(), texts.at(i));
+
+        QCOMPARE(protocol::checkCells(cells, texts.size() / 3, 3), QString());
+        const char* at = cells.constData();
+        for (const QString& text : texts)
+            QCOMPARE(protocol::takeCell(at), text);
+        QCOMPARE(at, cells.constData() + cells.size());
+        at = cells.constData();
+        protocol::skipCell(at);
+        QVERIFY(protocol::takeCell(at) == "1||4711||3");
+    }
+
+    void badPackedCells_data()
+    {
+        QTest::addColumn<QByteArray>("cells");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("width");
+        QByteArray two;
+        protocol::appendCell(two, QStringLiteral("ab"));
+        protocol::appendCell(two, QStringLiteral("c"));
+        QTest::newRow("fewer cells than rows") << two << 2 << 2;
+        QTest::newRow("more cells than rows") << two << 1 << 1;
+        QTest::newRow("text cut short") << two.left(two.size() - 1) << 1 << 2;
+        QTest::newRow("head cut short") << QByteArray("\x79\x01", 2) << 1 << 1;
+        QTest::newRow("length beyond the bytes")
+            << QByteArray("\x7b\xff\xff\xff\xff\xff\xff\xff\xff", 9) << 1 << 1;
+        QTest::newRow("byte string") << QByteArray("\x41x", 2) << 1 << 1;
+        QTest::newRow("number") << QByteArray("\x01", 1) << 1 << 1;
+        QTest::newRow("text in chunks") << QByteArray("\x7f\x61x\xff", 4) << 1 << 1;
+        QTest::newRow("reserved length") << QByteArray("\x7c", 1) << 1 << 1;
+        QTest::newRow("count beyond the bytes") << two << 1000000 << 5;
+        QTest::newRow("negative count") << two << -1 << 2;
+        QTest::newRow("cells without columns") << two << 1 << 0;
+    }
+
+    void badPackedCells()
+    {
+        QFETCH(QByteArray, cells);
+        QFETCH(int, rows);
+        QFETCH(int, width);
+        QVERIFY(!protocol::checkCells(cells, rows, width).isEmpty());
     }
 };
 

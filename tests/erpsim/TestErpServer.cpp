@@ -3,8 +3,12 @@
 #include "cacheclient/Factory.h"
 #include "erpsim/DemoData.h"
 #include "erpsim/LocalServer.h"
+#include "erpsim/Session.h"
 #include "erpsim/Trace.h"
 
+#include "cacheclient/Protocol.h"
+
+#include <QCborArray>
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
@@ -72,6 +76,43 @@ int errorOf(const std::function<void()>& action)
         return e.number();
     }
     return 0;
+}
+
+// A query's rows as the server sends them unpacked, all in one batch: what every client read must
+// give, cell for cell and in this order.
+QList<QStringList> unpackedRows(const QString& db, const QString& cls, const QString& name,
+                                const QStringList& args)
+{
+    namespace key = protocol::key;
+    erpsim::Session session(db);
+    qint64 id = 0;
+    auto send = [&](QCborMap request) {
+        request.insert(key::Id, ++id);
+        return session.handle(request).message;
+    };
+    send({{key::Op, protocol::op::Hello}, {key::Version, protocol::Version}});
+    const QCborMap meta = send({{key::Op, protocol::op::Query}, {key::Class, cls}, {key::Name, name}});
+    QCborArray texts;
+    for (const QString& a : args)
+        texts.append(a);
+    QCborMap reply = send({{key::Op, protocol::op::Execute},
+                           {key::Handle, meta.value(key::Handle)},
+                           {key::Args, texts},
+                           {key::Batch, erpsim::Session::MaxBatch}});
+    QList<QStringList> out;
+    for (;;) {
+        for (const QCborValue& row : reply.value(key::Rows).toArray()) {
+            QStringList cells;
+            for (const QCborValue& cell : row.toArray())
+                cells << cell.toString();
+            out << cells;
+        }
+        if (reply.value(key::End).toBool(true))
+            return out;
+        reply = send({{key::Op, protocol::op::Fetch},
+                      {key::Handle, meta.value(key::Handle)},
+                      {key::Batch, erpsim::Session::MaxBatch}});
+    }
 }
 
 QString tableDigest(const QString& path)
@@ -378,6 +419,83 @@ private slots:
         const auto currencies = query(*m_f, "XR.WC", "WC", {"1", ""});
         QVERIFY(std::any_of(currencies.begin(), currencies.end(),
                             [](const QStringList& r) { return r.at(1) == "EUR" && r.at(2) == "EUR"; }));
+    }
+
+    // Results of every size reach the reader whole and in order, across the growing batches.
+    void streamedRowsAreTheServersRows_data()
+    {
+        QTest::addColumn<QString>("cls");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("atLeast");
+        QTest::newRow("no row") << "XR.KundBau"
+                                << "BaustellenAuswahl" << QStringList{"1", "4713"} << 0;
+        QTest::newRow("one row") << "XR.KundBau"
+                                 << "BaustellenAuswahl" << QStringList{"1", "4712"} << 1;
+        QTest::newRow("accounts") << "XR.Windows"
+                                  << "KkrSuche" << QStringList{"1", "K", "", ""} << 1500;
+        QTest::newRow("documents") << "XR.AuftrMaKundeBeleg"
+                                   << "Beleg" << QStringList{"1", "0", "", "", "", ""} << 1600;
+    }
+
+    void streamedRowsAreTheServersRows()
+    {
+        QFETCH(QString, cls);
+        QFETCH(QString, name);
+        QFETCH(QStringList, args);
+        QFETCH(int, atLeast);
+        const auto expected = unpackedRows(m_db, cls, name, args);
+        QVERIFY(expected.size() >= atLeast);
+        const auto streamed = query(*m_f, cls, name, args);
+        QCOMPARE(streamed.size(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            QCOMPARE(streamed.at(i), expected.at(i));
+    }
+
+    // A reader that stops in the middle leaves nothing behind: the same query runs again from
+    // its first row, on the same result set and on a new one.
+    void stoppingMidStream()
+    {
+        const QStringList args{"1", "K", "", ""};
+        const auto expected = unpackedRows(m_db, "XR.Windows", "KkrSuche", args);
+        auto rs = m_f->resultSet("XR.Windows", "KkrSuche");
+        rs->execute(args);
+        QCOMPARE(rows(*rs, 300), expected.mid(0, 300));
+        QCOMPARE(rs->heldNextValue(1), std::optional<QString>(expected.at(300).at(0)));
+        rs->execute(args);
+        QCOMPARE(rows(*rs), expected);
+        rs->execute(args);
+        QCOMPARE(rows(*rs, 129), expected.mid(0, 129));
+        rs->close();
+        QCOMPARE(errorOf([&] { rs->next(); }), ClientError::Closed);
+        QCOMPARE(query(*m_f, "XR.Windows", "KkrSuche", args), expected);
+    }
+
+    // The rows already held are read; the first that needs the lost server raises its error.
+    void serverLostMidStream()
+    {
+        erpsim::LocalServer server(m_db);
+        auto f = server.createFactory();
+        QString cs = QStringLiteral("cn_iptcp:127.0.0.1[1972]:VELMOR");
+        QVERIFY(f->connect(cs));
+        const auto expected = unpackedRows(m_db, "XR.Windows", "KkrSuche", {"1", "K", "", ""});
+        auto rs = f->resultSet("XR.Windows", "KkrSuche");
+        rs->execute({"1", "K", "", ""});
+        QVERIFY(rs->next());
+        server.dropConnections();
+        QList<QStringList> read;
+        const int error = errorOf([&] {
+            do {
+                QStringList row;
+                for (int c = 1; c <= rs->columnCount(); ++c)
+                    row << rs->columnValue(c);
+                read << row;
+            } while (rs->next());
+        });
+        QCOMPARE(error, ClientError::ConnectionLost);
+        QVERIFY(read.size() > 1 && read.size() < expected.size());
+        QCOMPARE(read, expected.mid(0, read.size()));
+        QCOMPARE(errorOf([&] { rs->columnValue(1); }), ClientError::BadArgument);
     }
 
     void mLines()
