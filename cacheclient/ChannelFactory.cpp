@@ -180,7 +180,10 @@ class ChannelResultSet : public ResultSet
 {
 public:
     static constexpr int FirstBatch = 128;
-    static constexpr int LargestBatch = 4096;
+    // A reader that stops early leaves the server having read half a batch for nothing, on
+    // average; a round trip costs the server the time of a few dozen rows. At 2048 rows the
+    // round trips add about 2 % and the waste is half of what 4096 rows cost.
+    static constexpr int LargestBatch = 2048;
 
     ChannelResultSet(std::shared_ptr<Channel> channel, const QCborMap& meta)
         : m_channel(std::move(channel)), m_handle(meta.value(key::Handle).toInteger()),

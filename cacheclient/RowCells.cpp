@@ -6,20 +6,21 @@ namespace {
 
 constexpr uchar TextString = 3 << 5;
 
-void appendHead(QByteArray& out, quint64 length)
+// Writes the head of a text of that length at `at`; returns its size. Without `at`, only the size.
+int writeHead(char* at, quint64 length)
 {
-    char head[9];
-    int size = 1;
     if (length < 24) {
-        head[0] = char(TextString | length);
-    } else {
-        const int bytes = length <= 0xff ? 1 : length <= 0xffff ? 2 : length <= 0xffffffffu ? 4 : 8;
-        head[0] = char(TextString | (bytes == 1 ? 24 : bytes == 2 ? 25 : bytes == 4 ? 26 : 27));
-        for (int i = 0; i < bytes; ++i)
-            head[1 + i] = char(length >> ((bytes - 1 - i) * 8) & 0xff);
-        size += bytes;
+        if (at)
+            at[0] = char(TextString | length);
+        return 1;
     }
-    out.append(head, size);
+    const int bytes = length <= 0xff ? 1 : length <= 0xffff ? 2 : length <= 0xffffffffu ? 4 : 8;
+    if (at) {
+        at[0] = char(TextString | (bytes == 1 ? 24 : bytes == 2 ? 25 : bytes == 4 ? 26 : 27));
+        for (int i = 0; i < bytes; ++i)
+            at[1 + i] = char(length >> ((bytes - 1 - i) * 8) & 0xff);
+    }
+    return 1 + bytes;
 }
 
 // Length of the cell at `at`, moving past its head; -1 when the head is not that of a text of
@@ -70,15 +71,20 @@ void appendCell(QByteArray& cells, QStringView text)
         ++i;
     if (i < size) {
         const QByteArray utf8 = text.toUtf8();
-        appendHead(cells, quint64(utf8.size()));
+        const qsizetype at = cells.size();
+        const int head = writeHead(nullptr, quint64(utf8.size()));
+        cells.resize(at + head);
+        writeHead(cells.data() + at, quint64(utf8.size()));
         cells.append(utf8);
         return;
     }
-    // The ERP's texts are 7-bit: one byte per character, written in place.
-    appendHead(cells, quint64(size));
+    // The ERP's texts are 7-bit: one byte per character, written in place with the head.
     const qsizetype at = cells.size();
-    cells.resize(at + size);
+    const int head = writeHead(nullptr, quint64(size));
+    cells.resize(at + head + size);
     char* out = cells.data() + at;
+    writeHead(out, quint64(size));
+    out += head;
     for (i = 0; i < size; ++i)
         out[i] = char(chars[i]);
 }
