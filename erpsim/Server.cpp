@@ -113,6 +113,9 @@ private:
                               .arg(m_limits.helloTimeoutMs));
                 return;
             }
+            // While the client reads a batch, the next is read ahead, step by step, until a request comes.
+            if (!socket.bytesAvailable() && session->workAhead() && !socket.waitForReadyRead(0))
+                continue;
             if (!socket.bytesAvailable() && !socket.waitForReadyRead(PollMs)) {
                 if (socket.state() != QAbstractSocket::ConnectedState)
                     return;

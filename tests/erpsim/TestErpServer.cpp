@@ -7,6 +7,7 @@
 #include "erpsim/Trace.h"
 
 #include "cacheclient/Protocol.h"
+#include "cacheclient/RowCells.h"
 
 #include <QCborArray>
 #include <QCryptographicHash>
@@ -469,6 +470,97 @@ private slots:
         rs->close();
         QCOMPARE(errorOf([&] { rs->next(); }), ClientError::Closed);
         QCOMPARE(query(*m_f, "XR.Windows", "KkrSuche", args), expected);
+    }
+
+    // Rows the daemon reads ahead between fetches are each served once and in order, however
+    // the following fetches are sized, packed or not, while two queries are streamed in turn and
+    // one of them starts over.
+    void rowsReadAheadServedOnceInOrder()
+    {
+        namespace key = protocol::key;
+        const QStringList args{"1", "K", "", ""};
+        const auto expected = unpackedRows(m_db, "XR.Windows", "KkrSuche", args);
+        erpsim::Session session(m_db);
+        qint64 id = 0;
+        auto send = [&](QCborMap request) {
+            request.insert(key::Id, ++id);
+            const QCborMap reply = session.handle(request).message;
+            if (reply.contains(key::Error))
+                qWarning() << reply.value(key::Error).toMap().value(key::Text).toString();
+            return reply;
+        };
+        send({{key::Op, protocol::op::Hello}, {key::Version, protocol::Version}});
+        QCborArray texts;
+        for (const QString& a : args)
+            texts.append(a);
+        struct Stream
+        {
+            QCborValue handle;
+            QList<QStringList> rows;
+            bool end = false;
+        };
+        auto rowsOf = [](const QCborMap& reply, QList<QStringList>& out) {
+            const QByteArray cells = reply.value(key::Cells).toByteArray();
+            const qint64 count = reply.value(key::Count).toInteger();
+            if (reply.contains(key::Cells)) {
+                QCOMPARE(protocol::checkCells(cells, count, 5), QString());
+                const char* at = cells.constData();
+                for (qint64 r = 0; r < count; ++r) {
+                    QStringList row;
+                    for (int c = 0; c < 5; ++c)
+                        row << protocol::takeCell(at);
+                    out << row;
+                }
+            } else {
+                for (const QCborValue& row : reply.value(key::Rows).toArray()) {
+                    QStringList cells;
+                    for (const QCborValue& cell : row.toArray())
+                        cells << cell.toString();
+                    out << cells;
+                }
+            }
+        };
+        Stream streams[2];
+        auto execute = [&](Stream& s) {
+            s.rows.clear();
+            const QCborMap reply = send({{key::Op, protocol::op::Execute},
+                                         {key::Handle, s.handle},
+                                         {key::Args, texts},
+                                         {key::Batch, 3},
+                                         {key::Packed, true}});
+            rowsOf(reply, s.rows);
+            s.end = reply.value(key::End).toBool();
+        };
+        for (Stream& s : streams) {
+            s.handle =
+                send({{key::Op, protocol::op::Query}, {key::Class, "XR.Windows"}, {key::Name, "KkrSuche"}})
+                    .value(key::Handle);
+            execute(s);
+        }
+        const int batches[] = {7, 300, 1, 64, 900, 2, 130};
+        bool restarted = false;
+        for (int turn = 0; !(streams[0].end && streams[1].end); ++turn) {
+            Stream& s = streams[turn % 2];
+            if (s.end)
+                continue;
+            const QCborMap reply = send({{key::Op, protocol::op::Fetch},
+                                         {key::Handle, s.handle},
+                                         {key::Batch, batches[turn % 7]},
+                                         {key::Packed, turn % 3 != 0}});
+            QVERIFY(!reply.contains(key::Error));
+            rowsOf(reply, s.rows);
+            s.end = reply.value(key::End).toBool();
+            // Some turns leave the reading ahead unfinished, some let it run to its end.
+            for (int step = 0; step < turn % 4 * 8 && session.workAhead(); ++step) {
+            }
+            if (!restarted && s.rows.size() > 500) {
+                restarted = true;
+                execute(s);
+            }
+        }
+        QVERIFY(restarted);
+        QCOMPARE(streams[0].rows, expected);
+        QCOMPARE(streams[1].rows, expected);
     }
 
     // The rows already held are read; the first that needs the lost server raises its error.
