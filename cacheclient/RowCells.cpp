@@ -64,29 +64,29 @@ qsizetype trustedHead(const char*& at)
 
 void appendCell(QByteArray& cells, QStringView text)
 {
+    // The ERP's texts are 7-bit: one byte per character, copied in one pass that also notes
+    // whether any character is wider.
     const qsizetype size = text.size();
     const char16_t* chars = text.utf16();
-    qsizetype i = 0;
-    while (i < size && chars[i] < 0x80)
-        ++i;
-    if (i < size) {
-        const QByteArray utf8 = text.toUtf8();
-        const qsizetype at = cells.size();
-        const int head = writeHead(nullptr, quint64(utf8.size()));
-        cells.resize(at + head);
-        writeHead(cells.data() + at, quint64(utf8.size()));
-        cells.append(utf8);
-        return;
-    }
-    // The ERP's texts are 7-bit: one byte per character, written in place with the head.
     const qsizetype at = cells.size();
     const int head = writeHead(nullptr, quint64(size));
     cells.resize(at + head + size);
     char* out = cells.data() + at;
     writeHead(out, quint64(size));
     out += head;
-    for (i = 0; i < size; ++i)
+    char16_t wide = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        wide |= chars[i];
         out[i] = char(chars[i]);
+    }
+    if (wide < 0x80)
+        return;
+    cells.truncate(at);
+    const QByteArray utf8 = text.toUtf8();
+    const int utf8Head = writeHead(nullptr, quint64(utf8.size()));
+    cells.resize(at + utf8Head);
+    writeHead(cells.data() + at, quint64(utf8.size()));
+    cells.append(utf8);
 }
 
 QString checkCells(const QByteArray& cells, qsizetype rows, qsizetype width)

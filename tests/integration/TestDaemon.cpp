@@ -96,6 +96,54 @@ private slots:
         QCOMPARE(xecute(*f, "W 1"), QStringLiteral("1"));
     }
 
+    // While the daemon reads rows ahead, a reader that stops and goes on with other requests,
+    // or reads two queries in turn, gets every query's rows whole and in order.
+    void streamsWhileTheServerReadsAhead()
+    {
+        auto f = connectTo(m_daemon);
+        QVERIFY(f);
+        const QStringList accounts{"1", "K", "", ""};
+        const QStringList documents{"1", "0", "", "", "", ""};
+        auto open = [&](const QString& cls, const QString& name, const QStringList& args) {
+            auto rs = f->resultSet(cls, name);
+            rs->execute(args);
+            return rs;
+        };
+        auto readRows = [](ResultSet& rs, int limit) {
+            QList<QStringList> out;
+            while (out.size() < limit && rs.next()) {
+                QStringList row;
+                for (int c = 1; c <= rs.columnCount(); ++c)
+                    row << rs.columnValue(c);
+                out << row;
+            }
+            return out;
+        };
+        const auto allAccounts = readRows(*open("XR.Windows", "KkrSuche", accounts), 100000);
+        const auto allDocuments = readRows(*open("XR.AuftrMaKundeBeleg", "Beleg", documents), 100000);
+        QCOMPARE(allAccounts.size(), 1500);
+        QCOMPARE(allDocuments.size(), 1600);
+
+        for (int stop : {129, 400, 1000}) {
+            auto rs = open("XR.Windows", "KkrSuche", accounts);
+            QCOMPARE(readRows(*rs, stop), allAccounts.mid(0, stop));
+            rs->close();
+            QCOMPARE(xecute(*f, "W 1"), QStringLiteral("1"));
+            QCOMPARE(readRows(*open("XR.Windows", "KkrSuche", accounts), 100000), allAccounts);
+        }
+
+        auto a = open("XR.Windows", "KkrSuche", accounts);
+        auto d = open("XR.AuftrMaKundeBeleg", "Beleg", documents);
+        QList<QStringList> readA, readD;
+        for (int turn = 0; readA.size() < allAccounts.size() || readD.size() < allDocuments.size(); ++turn) {
+            readA << readRows(*a, 300);
+            readD << readRows(*d, 500);
+            QVERIFY(turn < 10);
+        }
+        QCOMPARE(readA, allAccounts);
+        QCOMPARE(readD, allDocuments);
+    }
+
     void hostileFramesCloseOnlyTheirConnection_data()
     {
         QTest::addColumn<QByteArray>("bytes");
