@@ -17,7 +17,6 @@
 #include <QSqlRecord>
 #include <exception>
 #include <new>
-#include <utility>
 
 namespace erpsim {
 
@@ -78,7 +77,8 @@ public:
             count = qMin<qsizetype>(batch, aheadEnds.size());
             const qsizetype bytes = aheadEnds.at(count - 1);
             if (count == aheadEnds.size()) {
-                cells = std::exchange(ahead, QByteArray());
+                cells.swap(ahead);
+                ahead.clear();
                 aheadEnds.clear();
             } else {
                 cells = ahead.left(bytes);
