@@ -5,6 +5,7 @@
 #include <QCborArray>
 #include <QCborStreamWriter>
 #include <QCborValue>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
 #include <functional>
@@ -275,6 +276,48 @@ private slots:
         QFETCH(int, rows);
         QFETCH(int, width);
         QVERIFY(!protocol::checkCells(cells, rows, width).isEmpty());
+    }
+    // Cells damaged anywhere are refused or, when they still form whole texts, read without a
+    // byte beyond their end (the sanitizer build watches every read).
+    void damagedCellsNeverReadBeyondTheirEnd()
+    {
+        QByteArray valid;
+        for (int i = 0; i < 40; ++i)
+            protocol::appendCell(valid, QString(i * 7 % 31, QChar(u'a' + i % 26)) + (i % 5 ? "" : "ä"));
+        QRandomGenerator random(16);
+        int accepted = 0;
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray cells = valid;
+            for (int change = 0, changes = 1 + random.bounded(3); change < changes; ++change) {
+                const qsizetype at = random.bounded(cells.size());
+                switch (random.bounded(3)) {
+                case 0:
+                    cells[at] = char(random.bounded(256));
+                    break;
+                case 1:
+                    cells.truncate(at);
+                    break;
+                default:
+                    cells.remove(at, 1 + random.bounded(3));
+                }
+                if (cells.isEmpty())
+                    cells = valid.left(1);
+            }
+            // A copy of exactly the damaged size, so that any read past it is outside the block.
+            const QByteArray exact(cells.constData(), cells.size());
+            for (int width : {1, 4, 5}) {
+                const int rows = 40 / width;
+                if (!protocol::checkCells(exact, rows, width).isEmpty())
+                    continue;
+                ++accepted;
+                const char* at = exact.constData();
+                for (int n = 0; n < rows * width; ++n)
+                    protocol::takeCell(at);
+                QCOMPARE(at, exact.constData() + exact.size());
+            }
+        }
+        // Byte changes inside a text keep the cells whole: the walk above ran, not only refusals.
+        QVERIFY(accepted > 0);
     }
 };
 
