@@ -1,6 +1,7 @@
 #include "ChannelFactory.h"
 
 #include "Protocol.h"
+#include "RowCells.h"
 
 #include <QCborArray>
 #include <QHash>
@@ -179,7 +180,10 @@ class ChannelResultSet : public ResultSet
 {
 public:
     static constexpr int FirstBatch = 128;
-    static constexpr int LargestBatch = 4096;
+    // A reader that stops early leaves the server having read half a batch for nothing, on
+    // average; a round trip costs the server the time of a few dozen rows. At 2048 rows the
+    // round trips add about 2 % and the waste is half of what 4096 rows cost.
+    static constexpr int LargestBatch = 2048;
 
     ChannelResultSet(std::shared_ptr<Channel> channel, const QCborMap& meta)
         : m_channel(std::move(channel)), m_handle(meta.value(key::Handle).toInteger()),
@@ -209,8 +213,8 @@ public:
         request.insert(key::Args, toArray(args));
         m_batch = FirstBatch;
         request.insert(key::Batch, m_batch);
-        m_rowCount = 0;
-        m_position = -1;
+        request.insert(key::Packed, true);
+        clearRows();
         m_end = true;
         take(m_channel->request(request));
     }
@@ -220,9 +224,7 @@ public:
         checkOpen();
         if (m_position + 1 >= m_rowCount) {
             if (m_end) {
-                m_cells.clear();
-                m_rowCount = 0;
-                m_position = -1;
+                clearRows();
                 return false;
             }
             fetch();
@@ -231,6 +233,9 @@ public:
             }
         }
         ++m_position;
+        // Only the row that is read becomes texts: a reader that stops early converts nothing more.
+        for (QString& cell : m_row)
+            cell = protocol::takeCell(m_nextRow);
         return true;
     }
 
@@ -242,14 +247,17 @@ public:
         if (m_position < 0 || m_position >= m_rowCount)
             throw CacheError(ClientError::BadArgument, QStringLiteral("Keine aktuelle Zeile"));
         checkColumn(column);
-        return m_cells.at(m_position * m_columns.size() + column - 1);
+        return m_row.at(column - 1);
     }
 
     std::optional<QString> heldNextValue(int column) const override
     {
         if (m_closed || m_position + 1 >= m_rowCount || column < 1 || column > m_columns.size())
             return std::nullopt;
-        return m_cells.at((m_position + 1) * m_columns.size() + column - 1);
+        const char* at = m_nextRow;
+        for (int c = 1; c < column; ++c)
+            protocol::skipCell(at);
+        return protocol::takeCell(at);
     }
 
     QString columnName(int column) const override
@@ -303,25 +311,55 @@ private:
         request.insert(key::Op, op::Fetch);
         request.insert(key::Handle, m_handle);
         request.insert(key::Batch, m_batch);
-        m_rowCount = 0;
-        m_position = -1;
+        request.insert(key::Packed, true);
+        clearRows();
         take(m_channel->request(request));
     }
 
-    // Rows are kept as one flat list of cells, m_width to a row: far fewer allocations than
-    // a list per row, which is what streaming large results costs.
+    void clearRows()
+    {
+        m_cells.clear();
+        m_nextRow = nullptr;
+        m_rowCount = 0;
+        m_position = -1;
+    }
+
+    // A batch is kept as the packed cells it arrived in, and each row is turned into texts when
+    // it becomes the current one.
     void take(const QCborMap& reply)
     {
-        const QCborArray rows = reply.value(key::Rows).toArray();
-        const qsizetype width = m_columns.size();
-        m_cells.resize(rows.size() * width);
-        qsizetype at = 0;
-        for (const QCborValue& row : rows) {
-            const QCborArray cells = row.toArray();
-            for (qsizetype c = 0; c < width; ++c)
-                m_cells[at++] = c < cells.size() ? cells.at(c).toString() : QString();
+        clearRows();
+        const QCborValue cells = reply.value(key::Cells);
+        qsizetype count = 0;
+        if (!cells.isUndefined()) {
+            const QCborValue rows = reply.value(key::Count);
+            // Never more rows than were asked for: what a reply may make the client hold is what it
+            // agreed to, whatever the frame declares.
+            QString error = QStringLiteral("Zeilen ohne gültige Anzahl");
+            if (cells.isByteArray() && rows.isInteger() && rows.toInteger() >= 0 &&
+                rows.toInteger() <= m_batch) {
+                count = rows.toInteger();
+                m_cells = cells.toByteArray();
+                error = protocol::checkCells(m_cells, count, m_columns.size());
+            }
+            if (!error.isEmpty()) {
+                clearRows();
+                throw CacheError(ClientError::BadReply,
+                                 QStringLiteral("Ungültige Antwort vom Server: %1").arg(error));
+            }
+        } else {
+            // A server that does not pack sends the rows as arrays.
+            const QCborArray rows = reply.value(key::Rows).toArray();
+            for (const QCborValue& row : rows) {
+                const QCborArray cells = row.toArray();
+                for (qsizetype c = 0; c < m_columns.size(); ++c)
+                    protocol::appendCell(m_cells, c < cells.size() ? cells.at(c).toString() : QString());
+            }
+            count = rows.size();
         }
-        m_rowCount = rows.size();
+        m_row.resize(m_columns.size());
+        m_nextRow = m_cells.constData();
+        m_rowCount = count;
         m_end = reply.value(key::End).toBool(true);
     }
 
@@ -330,7 +368,10 @@ private:
     QStringList m_params;
     QStringList m_columns;
     int m_keyColumn;
-    QStringList m_cells;
+    QByteArray m_cells;
+    // Where the row after the current one begins in m_cells.
+    const char* m_nextRow = nullptr;
+    QStringList m_row;
     qsizetype m_rowCount = 0;
     qsizetype m_position = -1;
     int m_batch = FirstBatch;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <poll.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -84,6 +85,13 @@ protected:
     }
 
 private:
+    // Whether the client has sent bytes not read yet, without reading them.
+    static bool requestWaiting(const QTcpSocket& socket)
+    {
+        pollfd ready{static_cast<int>(socket.socketDescriptor()), POLLIN, 0};
+        return ::poll(&ready, 1, 0) != 0;
+    }
+
     void serve(QTcpSocket& socket)
     {
         std::unique_ptr<Session> session;
@@ -108,6 +116,9 @@ private:
                     "Alle Verbindungen belegt; diese war am längsten untätig und wurde beendet"));
                 return;
             }
+            // While the client reads a batch, the next is read ahead, step by step, until a request comes.
+            if (!socket.bytesAvailable() && session->workAhead() && !requestWaiting(socket))
+                continue;
             if (!session->greeted() && sinceStart.elapsed() > m_limits.helloTimeoutMs) {
                 closeWith(QStringLiteral("Keine Anmeldung (hello) innerhalb von %1 ms, Verbindung beendet")
                               .arg(m_limits.helloTimeoutMs));

@@ -6,6 +6,7 @@
 #include "Trace.h"
 #include "cacheclient/Factory.h"
 #include "cacheclient/Protocol.h"
+#include "cacheclient/RowCells.h"
 
 #include <QCborArray>
 #include <QDateTime>
@@ -31,6 +32,70 @@ public:
     const QueryDef* def;
     std::unique_ptr<QSqlQuery> cursor;
     bool end = true;
+    // Rows read ahead of the client's next fetch, packed, and where in `ahead` each one ends.
+    QByteArray ahead;
+    QList<qsizetype> aheadEnds;
+    // How many rows to hold ahead; 0 while the client is not streaming this query.
+    qsizetype aheadWanted = 0;
+    // Reading ahead ran out of memory in the middle of a row: the rows cannot go on whole.
+    bool broken = false;
+
+    void restart(std::unique_ptr<QSqlQuery> newCursor)
+    {
+        cursor = std::move(newCursor);
+        end = !cursor;
+        ahead.clear();
+        aheadEnds.clear();
+        aheadWanted = 0;
+        broken = false;
+    }
+
+    bool atEnd() const { return end && aheadEnds.isEmpty(); }
+
+    // Appends the cursor's next row to cells; false after the last.
+    bool readRow(QByteArray& cells)
+    {
+        if (end || !cursor)
+            return false;
+        if (!cursor->next()) {
+            end = true;
+            cursor.reset();
+            return false;
+        }
+        for (int c = 0, columns = int(def->columns.size()); c < columns; ++c) {
+            const QVariant value = cursor->value(c);
+            cacheclient::protocol::appendCell(cells, value.isNull() ? QString() : value.toString());
+        }
+        return true;
+    }
+
+    // Up to `batch` rows into cells, those read ahead first; returns how many.
+    qint64 take(int batch, QByteArray& cells)
+    {
+        qint64 count = 0;
+        if (!aheadEnds.isEmpty()) {
+            count = qMin<qsizetype>(batch, aheadEnds.size());
+            const qsizetype bytes = aheadEnds.at(count - 1);
+            if (count == aheadEnds.size()) {
+                cells.swap(ahead);
+                ahead.clear();
+                aheadEnds.clear();
+            } else {
+                cells = ahead.left(bytes);
+                ahead.remove(0, bytes);
+                aheadEnds.remove(0, count);
+                for (qsizetype& at : aheadEnds)
+                    at -= bytes;
+            }
+        }
+        for (; count < batch; ++count) {
+            if (count == 0 && cells.isEmpty() && !end)
+                cells.reserve(qsizetype(batch) * def->columns.size() * 16);
+            if (!readRow(cells))
+                break;
+        }
+        return count;
+    }
 };
 
 namespace {
@@ -206,10 +271,12 @@ QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qi
     } else if (operation == op::Execute) {
         const qint64 handle = requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max());
         reply = execute(handle, requireTexts(request, key::Args, cacheclient::ResultSet::MaxArguments),
-                        static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)));
+                        static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)),
+                        request.value(key::Packed).isTrue());
     } else if (operation == op::Fetch) {
         const qint64 handle = requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max());
-        reply = fetch(handle, static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)));
+        reply = fetch(handle, static_cast<int>(requireInteger(request, key::Batch, 1, MaxBatch)),
+                      request.value(key::Packed).isTrue(), true);
     } else if (operation == op::CloseQuery) {
         closeQuery(requireInteger(request, key::Handle, 1, std::numeric_limits<qint64>::max()));
     } else if (operation == op::Hello) {
@@ -366,14 +433,13 @@ QCborMap Session::prepare(const QString& className, const QString& queryName)
     return reply;
 }
 
-QCborMap Session::execute(qint64 handle, QStringList args, int batch)
+QCborMap Session::execute(qint64 handle, QStringList args, int batch, bool packed)
 {
     const auto it = m_queries.constFind(handle);
     if (it == m_queries.constEnd())
         throw serverError(ServerError::NoSuchResultSet, QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
     OpenQuery& q = **it;
-    q.cursor.reset();
-    q.end = true;
+    q.restart(nullptr);
     const qsizetype expected = q.def->params.size();
     for (qsizetype i = expected; i < args.size(); ++i)
         if (!args.at(i).isEmpty())
@@ -394,36 +460,68 @@ QCborMap Session::execute(qint64 handle, QStringList args, int batch)
         cursor->addBindValue(b);
     if (!cursor->exec())
         throw serverError(ServerError::Storage, cursor->lastError().text());
-    q.cursor = std::move(cursor);
-    q.end = false;
-    return fetch(handle, batch);
+    q.restart(std::move(cursor));
+    return fetch(handle, batch, packed, false);
 }
 
-QCborMap Session::fetch(qint64 handle, int batch)
+QCborMap Session::fetch(qint64 handle, int batch, bool packed, bool more)
 {
     const auto it = m_queries.constFind(handle);
     if (it == m_queries.constEnd())
         throw serverError(ServerError::NoSuchResultSet, QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
     OpenQuery& q = **it;
-    QCborArray rows;
-    if (!q.end && q.cursor) {
-        const int columns = static_cast<int>(q.def->columns.size());
-        while (rows.size() < batch) {
-            if (!q.cursor->next()) {
-                q.end = true;
-                q.cursor.reset();
-                break;
-            }
-            QCborArray row;
-            for (int c = 0; c < columns; ++c)
-                row.append(text(q.cursor->value(c)));
-            rows.append(row);
-        }
+    if (q.broken)
+        throw serverError(
+            ServerError::MError,
+            QStringLiteral("M-Fehler <STORE> Speicher für die Zeilen der Abfrage %1 erschöpft").arg(handle));
+    QByteArray cells;
+    const qint64 count = q.take(batch, cells);
+    // A client that comes back for more rows is streaming them: the next batch is read while it
+    // reads this one. Rows are held ahead for one query at a time.
+    q.aheadWanted = 0;
+    const auto holding = m_queries.constFind(m_aheadHandle);
+    if (more && !q.atEnd() &&
+        (holding == m_queries.constEnd() || (*holding)->aheadEnds.isEmpty() || m_aheadHandle == handle)) {
+        q.aheadWanted = qMin<qsizetype>(2 * qsizetype(batch), MaxBatch);
+        m_aheadHandle = handle;
     }
     QCborMap reply;
-    reply.insert(key::Rows, rows);
-    reply.insert(key::End, q.end);
+    if (packed) {
+        reply.insert(key::Cells, cells);
+        reply.insert(key::Count, count);
+    } else {
+        QCborArray rows;
+        const char* at = cells.constData();
+        for (qint64 r = 0; r < count; ++r) {
+            QCborArray row;
+            for (qsizetype c = 0; c < q.def->columns.size(); ++c)
+                row.append(cacheclient::protocol::takeCell(at));
+            rows.append(row);
+        }
+        reply.insert(key::Rows, rows);
+    }
+    reply.insert(key::End, q.atEnd());
     return reply;
+}
+
+bool Session::workAhead()
+{
+    const auto it = m_queries.constFind(m_aheadHandle);
+    if (it == m_queries.constEnd())
+        return false;
+    OpenQuery& q = **it;
+    if (q.aheadEnds.size() >= q.aheadWanted || q.end)
+        return false;
+    try {
+        for (int i = 0; i < ReadAheadStep && q.aheadEnds.size() < q.aheadWanted && q.readRow(q.ahead); ++i)
+            q.aheadEnds.append(q.ahead.size());
+    } catch (const std::bad_alloc&) {
+        // The cursor has moved past a row that is not held: the client gets an error, not a gap.
+        q.restart(nullptr);
+        q.broken = true;
+        return false;
+    }
+    return true;
 }
 
 void Session::closeQuery(qint64 handle)

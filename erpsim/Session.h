@@ -30,11 +30,15 @@ public:
     };
     Reply handle(const QCborMap& request);
     bool greeted() const { return m_greeted; }
+    // Work done while the client has asked nothing: a small step of reading ahead the rows of
+    // the query it streams. True while such work remains; a request should not wait long for it.
+    bool workAhead();
 
     static constexpr int MaxOpenQueries = 256;
     static constexpr int MaxBatch = 10000;
     static constexpr int MaxCallArguments = 64;
     static constexpr int ArticlesPerCall = 4;
+    static constexpr int ReadAheadStep = 16;
 
 private:
     QCborMap dispatch(const QString& op, const QCborMap& request, qint64 id);
@@ -43,8 +47,9 @@ private:
     QCborMap open(const QString& className, const QString& id);
     QCborMap call(const QString& className, const QString& method, QStringList& args);
     QCborMap prepare(const QString& className, const QString& queryName);
-    QCborMap execute(qint64 handle, QStringList args, int batch);
-    QCborMap fetch(qint64 handle, int batch);
+    QCborMap execute(qint64 handle, QStringList args, int batch, bool packed);
+    // more: the client asks for the rows after those it was given.
+    QCborMap fetch(qint64 handle, int batch, bool packed, bool more);
     void closeQuery(qint64 handle);
     QString setDokument(const QStringList& args);
 
@@ -66,6 +71,8 @@ private:
     // Open by id runs the same statement per class over and over.
     QHash<QString, std::shared_ptr<QSqlQuery>> m_openStatements;
     qint64 m_nextHandle = 1;
+    // The query whose rows may be held ahead.
+    qint64 m_aheadHandle = 0;
 
     struct ArticleSearch
     {

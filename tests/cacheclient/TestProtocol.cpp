@@ -1,12 +1,15 @@
 #include "cacheclient/ConnectString.h"
 #include "cacheclient/Protocol.h"
+#include "cacheclient/RowCells.h"
 
 #include <QCborArray>
 #include <QCborStreamWriter>
 #include <QCborValue>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
 #include <functional>
+#include <tuple>
 
 using namespace cacheclient;
 using Status = protocol::FrameReader::Status;
@@ -207,6 +210,73 @@ private slots:
         reader.append(frame.right(1));
         QCOMPARE(reader.next(m), Status::Frame);
         QCOMPARE(m.value(protocol::key::Id).toInteger(), 7);
+    }
+
+    // Packed cells give back every text as it was, whatever its length or characters; cells
+    // that do not add up are refused, and damaged ones are refused or read without a byte beyond
+    // their end (the sanitizer build watches every read).
+    void packedCells()
+    {
+        const QStringList texts{"",
+                                "1||4711||3",
+                                QString(24, u'b'),
+                                QString(256, u'd'),
+                                QString(70000, u'e'),
+                                "Baustoffwerke Schwäbisch Hall GmbH",
+                                QString::fromUtf8("\xf0\x9f\x8f\x97 Bau"),
+                                "\"quote\",comma _$ZV_"};
+        QByteArray cells;
+        for (const QString& text : texts)
+            protocol::appendCell(cells, text);
+        // CBOR texts: a standard decoder reads them too, as the items of an array.
+        const QCborArray decoded = QCborValue::fromCbor("\x9f" + cells + "\xff").toArray();
+        QCOMPARE(decoded.toVariantList(), QVariant(texts).toList());
+        QCOMPARE(protocol::checkCells(cells, 4, 2), QString());
+        const char* at = cells.constData();
+        protocol::skipCell(at);
+        for (qsizetype i = 1; i < texts.size(); ++i)
+            QCOMPARE(protocol::takeCell(at), texts.at(i));
+        QCOMPARE(at, cells.constData() + cells.size());
+
+        for (const auto& [bytes, rows, width] : {std::tuple{cells, 5, 2},
+                                                 {cells, 3, 2},
+                                                 {cells, -1, 2},
+                                                 {cells, 1000000, 5},
+                                                 {cells, 1, 0},
+                                                 {QByteArray("\x41x", 2), 1, 1},
+                                                 {QByteArray("\x7f\x61x\xff", 4), 1, 1}})
+            QVERIFY(!protocol::checkCells(bytes, rows, width).isEmpty());
+
+        QByteArray valid;
+        for (int i = 0; i < 40; ++i)
+            protocol::appendCell(valid, QString(i * 7 % 31, QChar(u'a' + i % 26)) + (i % 5 ? "" : "ä"));
+        QRandomGenerator random(16);
+        int accepted = 0;
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray damaged = valid;
+            for (int change = 0, changes = 1 + random.bounded(3); change < changes && !damaged.isEmpty();
+                 ++change) {
+                const qsizetype pos = random.bounded(damaged.size());
+                const int kind = random.bounded(3);
+                if (kind == 0)
+                    damaged[pos] = char(random.bounded(256));
+                else if (kind == 1)
+                    damaged.truncate(pos);
+                else
+                    damaged.remove(pos, 1 + random.bounded(3));
+            }
+            // A copy of exactly the damaged size, so that any read past it is outside the block.
+            const QByteArray exact(damaged.constData(), damaged.size());
+            if (!protocol::checkCells(exact, 8, 5).isEmpty())
+                continue;
+            ++accepted;
+            const char* p = exact.constData();
+            for (int n = 0; n < 40; ++n)
+                protocol::takeCell(p);
+            QCOMPARE(p, exact.constData() + exact.size());
+        }
+        // Byte changes inside a text keep the cells whole: the reading above ran, not only refusals.
+        QVERIFY(accepted > 0);
     }
 };
 

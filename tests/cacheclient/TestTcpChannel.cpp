@@ -2,6 +2,7 @@
 // the event loop, so the script answers while the client waits, as windows would repaint.
 #include "cacheclient/ChannelFactory.h"
 #include "cacheclient/Protocol.h"
+#include "cacheclient/RowCells.h"
 #include "cacheclient/TcpChannel.h"
 
 #include <QCborArray>
@@ -230,6 +231,95 @@ private slots:
         QVERIFY(!rs->next());
         QVERIFY_THROWS_EXCEPTION(CacheError, rs->columnValue(1));
         QVERIFY_THROWS_EXCEPTION(CacheError, rs->execute(QStringList(10, "x")));
+    }
+    // Packed rows over the wire: whole and in order across batches; a fetch that fails, or
+    // whose rows do not add up, raises its error after the rows already held, and the
+    // connection serves on.
+    void packedRowsMidStream_data()
+    {
+        QTest::addColumn<QString>("fetchReply");
+        QTest::addColumn<int>("number");
+        QTest::newRow("rows") << "rows" << 0;
+        QTest::newRow("server error") << "error" << 5001;
+        QTest::newRow("more rows than asked") << "too many" << int(ClientError::BadReply);
+        QTest::newRow("cells cut short") << "cut" << int(ClientError::BadReply);
+    }
+
+    void packedRowsMidStream()
+    {
+        QFETCH(QString, fetchReply);
+        QFETCH(int, number);
+        const int total = 1000;
+        int served = 0;
+        ScriptedServer server([&](QTcpSocket* socket, const QCborMap& request) {
+            const QString op = request.value(key::Op).toString();
+            QCborMap r{{key::Id, request.value(key::Id)}};
+            if (op == protocol::op::Query) {
+                r.insert(key::Handle, 1);
+                r.insert(key::Columns, QCborArray{"ID", "Name"});
+            } else if (op == protocol::op::Execute || (op == protocol::op::Fetch && fetchReply == "rows")) {
+                QVERIFY(request.value(key::Packed).isTrue());
+                QByteArray cells;
+                qint64 count = 0;
+                for (; count < request.value(key::Batch).toInteger() && served < total; ++count, ++served) {
+                    protocol::appendCell(cells, QString("1||%1").arg(served));
+                    protocol::appendCell(cells, QString("Müller %1").arg(served));
+                }
+                r.insert(key::Cells, cells);
+                r.insert(key::Count, count);
+                r.insert(key::End, served >= total);
+            } else if (op == protocol::op::Fetch) {
+                QByteArray cells;
+                protocol::appendCell(cells, QStringLiteral("1||x"));
+                protocol::appendCell(cells, QStringLiteral("x"));
+                r.insert(key::Cells, cells);
+                r.insert(key::Count, 1);
+                r.insert(key::End, true);
+                if (fetchReply == "error")
+                    r = protocol::errorReply(request.value(key::Id).toInteger(), 5001,
+                                             QStringLiteral("Speicherfehler im Server"));
+                else if (fetchReply == "too many")
+                    r.insert(key::Count, request.value(key::Batch).toInteger() + 1);
+                else if (fetchReply == "cut")
+                    r.insert(key::Cells, cells.left(cells.size() - 1));
+            } else {
+                r = reply(request, QStringLiteral("weiter"));
+            }
+            socket->write(protocol::encodeFrame(r));
+        });
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        channelFor(f, holder);
+        QString cs = server.connectString();
+        QVERIFY(f->connect(cs));
+        auto rs = f->resultSet("X", "Y");
+        rs->execute({"1"});
+        int n = 0;
+        int error = 0;
+        QString text;
+        try {
+            while (rs->next()) {
+                QCOMPARE(rs->columnValue(1), QString("1||%1").arg(n));
+                QCOMPARE(rs->columnValue(2), QString("Müller %1").arg(n));
+                ++n;
+            }
+        } catch (const CacheError& e) {
+            error = e.number();
+            text = e.description();
+        }
+        QCOMPARE(error, number);
+        if (number == 0) {
+            QCOMPARE(n, total);
+        } else {
+            // Every row of the first batch was read before the failing fetch.
+            QVERIFY(n > 0 && n < total);
+            QVERIFY2(number != ClientError::BadReply || text.startsWith("Ungültige Antwort vom Server: "),
+                     qPrintable(text));
+            QVERIFY_THROWS_EXCEPTION(CacheError, rs->columnValue(1));
+        }
+        rs->close();
+        QVERIFY(f->isConnected());
+        QCOMPARE(callXecute(*f, "W 1"), QStringLiteral("weiter"));
     }
 };
 

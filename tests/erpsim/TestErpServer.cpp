@@ -3,8 +3,13 @@
 #include "cacheclient/Factory.h"
 #include "erpsim/DemoData.h"
 #include "erpsim/LocalServer.h"
+#include "erpsim/Session.h"
 #include "erpsim/Trace.h"
 
+#include "cacheclient/Protocol.h"
+#include "cacheclient/RowCells.h"
+
+#include <QCborArray>
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
@@ -72,6 +77,88 @@ int errorOf(const std::function<void()>& action)
         return e.number();
     }
     return 0;
+}
+
+// A session of the server spoken to directly, as the daemon's connection thread does.
+class RawSession
+{
+public:
+    explicit RawSession(const QString& db) : m_session(db)
+    {
+        send({{protocol::key::Op, protocol::op::Hello}, {protocol::key::Version, protocol::Version}});
+    }
+    QCborMap send(QCborMap request)
+    {
+        request.insert(protocol::key::Id, ++m_id);
+        return m_session.handle(request).message;
+    }
+    QCborValue query(const QString& cls, const QString& name)
+    {
+        return send({{protocol::key::Op, protocol::op::Query},
+                     {protocol::key::Class, cls},
+                     {protocol::key::Name, name}})
+            .value(protocol::key::Handle);
+    }
+    // The rows of an execute or fetch reply, packed or not.
+    static QList<QStringList> rowsOf(const QCborMap& reply, int width)
+    {
+        namespace key = protocol::key;
+        QList<QStringList> out;
+        if (reply.contains(key::Cells)) {
+            const QByteArray cells = reply.value(key::Cells).toByteArray();
+            const qint64 count = reply.value(key::Count).toInteger();
+            if (!protocol::checkCells(cells, count, width).isEmpty())
+                return {{"ungültig"}};
+            const char* at = cells.constData();
+            for (qint64 r = 0; r < count; ++r) {
+                QStringList row;
+                for (int c = 0; c < width; ++c)
+                    row << protocol::takeCell(at);
+                out << row;
+            }
+        }
+        for (const QCborValue& row : reply.value(key::Rows).toArray()) {
+            QStringList cells;
+            for (const QCborValue& cell : row.toArray())
+                cells << cell.toString();
+            out << cells;
+        }
+        return out;
+    }
+    erpsim::Session& session() { return m_session; }
+
+private:
+    erpsim::Session m_session;
+    qint64 m_id = 0;
+};
+
+QCborArray texts(const QStringList& list)
+{
+    QCborArray array;
+    for (const QString& t : list)
+        array.append(t);
+    return array;
+}
+
+// A query's rows as the server sends them unpacked, all in one batch: what every client read must
+// give, cell for cell and in this order.
+QList<QStringList> unpackedRows(const QString& db, const QString& cls, const QString& name,
+                                const QStringList& args)
+{
+    namespace key = protocol::key;
+    RawSession raw(db);
+    const QCborValue handle = raw.query(cls, name);
+    QCborMap reply = raw.send({{key::Op, protocol::op::Execute},
+                               {key::Handle, handle},
+                               {key::Args, texts(args)},
+                               {key::Batch, erpsim::Session::MaxBatch}});
+    QList<QStringList> out = RawSession::rowsOf(reply, 0);
+    while (!reply.value(key::End).toBool(true)) {
+        reply = raw.send(
+            {{key::Op, protocol::op::Fetch}, {key::Handle, handle}, {key::Batch, erpsim::Session::MaxBatch}});
+        out << RawSession::rowsOf(reply, 0);
+    }
+    return out;
 }
 
 QString tableDigest(const QString& path)
@@ -378,6 +465,100 @@ private slots:
         const auto currencies = query(*m_f, "XR.WC", "WC", {"1", ""});
         QVERIFY(std::any_of(currencies.begin(), currencies.end(),
                             [](const QStringList& r) { return r.at(1) == "EUR" && r.at(2) == "EUR"; }));
+    }
+
+    // Results of every size reach the reader whole and in order, across the growing batches,
+    // and the next row's value the lookup reads ahead is that row's.
+    void streamedRowsAreTheServersRows_data()
+    {
+        QTest::addColumn<QString>("cls");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("atLeast");
+        QTest::newRow("no row") << "XR.KundBau"
+                                << "BaustellenAuswahl" << QStringList{"1", "4713"} << 0;
+        QTest::newRow("one row") << "XR.KundBau"
+                                 << "BaustellenAuswahl" << QStringList{"1", "4712"} << 1;
+        QTest::newRow("accounts") << "XR.Windows"
+                                  << "KkrSuche" << QStringList{"1", "K", "", ""} << 1500;
+        QTest::newRow("documents") << "XR.AuftrMaKundeBeleg"
+                                   << "Beleg" << QStringList{"1", "0", "", "", "", ""} << 1600;
+    }
+
+    void streamedRowsAreTheServersRows()
+    {
+        QFETCH(QString, cls);
+        QFETCH(QString, name);
+        QFETCH(QStringList, args);
+        QFETCH(int, atLeast);
+        const auto expected = unpackedRows(m_db, cls, name, args);
+        QVERIFY(expected.size() >= atLeast);
+        auto rs = m_f->resultSet(cls, name);
+        rs->execute(args);
+        QList<QStringList> streamed;
+        while (rs->next()) {
+            if (const auto held = rs->heldNextValue(1))
+                QCOMPARE(*held, expected.value(streamed.size() + 1).value(0));
+            QStringList row;
+            for (int c = 1; c <= rs->columnCount(); ++c)
+                row << rs->columnValue(c);
+            streamed << row;
+        }
+        QCOMPARE(streamed, expected);
+    }
+
+    // Rows the daemon reads ahead between fetches are each served once and in order, however
+    // the following fetches are sized, packed or not, while two queries are streamed in turn and
+    // one of them starts over.
+    void rowsReadAheadServedOnceInOrder()
+    {
+        namespace key = protocol::key;
+        const QStringList args{"1", "K", "", ""};
+        const auto expected = unpackedRows(m_db, "XR.Windows", "KkrSuche", args);
+        RawSession raw(m_db);
+        struct Stream
+        {
+            QCborValue handle;
+            QList<QStringList> rows;
+            bool end = false;
+        } streams[2];
+        auto take = [](Stream& s, const QCborMap& reply) {
+            s.rows << RawSession::rowsOf(reply, 5);
+            s.end = reply.value(key::End).toBool();
+        };
+        auto execute = [&](Stream& s) {
+            s.rows.clear();
+            take(s, raw.send({{key::Op, protocol::op::Execute},
+                              {key::Handle, s.handle},
+                              {key::Args, texts(args)},
+                              {key::Batch, 3},
+                              {key::Packed, true}}));
+        };
+        for (Stream& s : streams) {
+            s.handle = raw.query("XR.Windows", "KkrSuche");
+            execute(s);
+        }
+        const int batches[] = {7, 300, 1, 64, 900, 2, 130};
+        bool restarted = false;
+        for (int turn = 0; !(streams[0].end && streams[1].end); ++turn) {
+            Stream& s = streams[turn % 2];
+            if (s.end)
+                continue;
+            take(s, raw.send({{key::Op, protocol::op::Fetch},
+                              {key::Handle, s.handle},
+                              {key::Batch, batches[turn % 7]},
+                              {key::Packed, turn % 3 != 0}}));
+            // Some turns leave the reading ahead unfinished, some let it run to its end.
+            for (int step = 0; step < turn % 4 * 8 && raw.session().workAhead(); ++step) {
+            }
+            if (!restarted && s.rows.size() > 500) {
+                restarted = true;
+                execute(s);
+            }
+        }
+        QVERIFY(restarted);
+        QCOMPARE(streams[0].rows, expected);
+        QCOMPARE(streams[1].rows, expected);
     }
 
     void mLines()

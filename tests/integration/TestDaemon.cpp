@@ -96,6 +96,44 @@ private slots:
         QCOMPARE(xecute(*f, "W 1"), QStringLiteral("1"));
     }
 
+    // While the daemon reads rows ahead, two queries read in turn on one connection arrive whole
+    // and in order, and a reader that stops mid-stream leaves the connection serving on.
+    void streamsWhileTheServerReadsAhead()
+    {
+        auto f = connectTo(m_daemon);
+        QVERIFY(f);
+        auto rowsOf = [&](const QString& cls, const QString& name, const QStringList& args) {
+            auto rs = f->resultSet(cls, name);
+            rs->execute(args);
+            return rs;
+        };
+        auto read = [](ResultSet& rs, int limit) {
+            QList<QStringList> out;
+            while (out.size() < limit && rs.next())
+                out << QStringList{rs.columnValue(1), rs.columnValue(2), rs.columnValue(rs.columnCount())};
+            return out;
+        };
+        const QStringList accounts{"1", "K", "", ""};
+        const QStringList documents{"1", "0", "", "", "", ""};
+        const auto allAccounts = read(*rowsOf("XR.Windows", "KkrSuche", accounts), 100000);
+        const auto allDocuments = read(*rowsOf("XR.AuftrMaKundeBeleg", "Beleg", documents), 100000);
+        QCOMPARE(allAccounts.size(), 1500);
+        QCOMPARE(allDocuments.size(), 1600);
+
+        auto a = rowsOf("XR.Windows", "KkrSuche", accounts);
+        auto d = rowsOf("XR.AuftrMaKundeBeleg", "Beleg", documents);
+        QList<QStringList> readA, readD;
+        for (int turn = 0; turn < 4; ++turn) {
+            readA << read(*a, 300);
+            readD << read(*d, 300);
+        }
+        QCOMPARE(readA, allAccounts.mid(0, 1200));
+        a->close();
+        QCOMPARE(xecute(*f, "W 1"), QStringLiteral("1"));
+        readD << read(*d, 100000);
+        QCOMPARE(readD, allDocuments);
+    }
+
     void hostileFramesCloseOnlyTheirConnection_data()
     {
         QTest::addColumn<QByteArray>("bytes");
