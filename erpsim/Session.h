@@ -13,6 +13,7 @@ namespace erpsim {
 class Trace;
 struct QueryDef;
 class OpenQuery;
+class ObjectStatement;
 
 // The server side of one client connection: its own database connection, M variables,
 // open result sets and article search. Requests arrive as protocol maps.
@@ -64,7 +65,7 @@ private:
     MInterpreter m_m;
     QHash<qint64, std::shared_ptr<OpenQuery>> m_queries;
     // Open by id runs the same statement per class over and over.
-    QHash<QString, std::shared_ptr<QSqlQuery>> m_openStatements;
+    QHash<QString, std::shared_ptr<ObjectStatement>> m_openStatements;
     qint64 m_nextHandle = 1;
 
     struct ArticleSearch
