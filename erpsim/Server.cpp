@@ -8,8 +8,11 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <exception>
+#include <poll.h>
+#include <sys/socket.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -39,6 +42,7 @@ void returnFreedMemory()
 // A request frame this large leaves enough freed memory behind to be worth returning.
 constexpr qsizetype TrimAfterFrame = 64 * 1024;
 constexpr int PollMs = 100;
+constexpr qint64 SendTimeoutMs = 30000;
 
 } // namespace
 
@@ -95,6 +99,8 @@ private:
         }
 
         protocol::FrameReader reader(protocol::RequestLimits);
+        const int fd = static_cast<int>(socket.socketDescriptor());
+        QByteArray chunk(64 * 1024, Qt::Uninitialized);
         QElapsedTimer sinceStart;
         sinceStart.start();
         QElapsedTimer sinceBytes;
@@ -113,9 +119,13 @@ private:
                               .arg(m_limits.helloTimeoutMs));
                 return;
             }
-            if (!socket.bytesAvailable() && !socket.waitForReadyRead(PollMs)) {
-                if (socket.state() != QAbstractSocket::ConnectedState)
-                    return;
+            // The descriptor is read directly: this thread runs no event loop, and QTcpSocket's
+            // notifier toggling costs two wake-ups of an event dispatcher per request.
+            pollfd ready{fd, POLLIN, 0};
+            const int polled = ::poll(&ready, 1, PollMs);
+            if (polled < 0 && errno != EINTR)
+                return;
+            if (polled <= 0) {
                 if (reader.midFrame() && sinceBytes.elapsed() > m_limits.frameTimeoutMs) {
                     send(socket,
                          protocol::errorReply(0, protocol::error::Truncated,
@@ -129,9 +139,17 @@ private:
                 }
                 continue;
             }
+            const ssize_t got = ::recv(fd, chunk.data(), static_cast<size_t>(chunk.size()), 0);
+            if (got == 0)
+                return;
+            if (got < 0) {
+                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                    continue;
+                return;
+            }
             sinceBytes.restart();
             m_state->lastActiveMs.store(nowMs());
-            reader.append(socket.readAll());
+            reader.append(chunk.first(got));
             for (;;) {
                 QCborMap request;
                 const auto status = reader.next(request);
@@ -168,11 +186,26 @@ private:
 
     static bool send(QTcpSocket& socket, const QCborMap& message)
     {
-        socket.write(protocol::encodeFrame(message));
-        // Most replies fit the kernel's buffer at once; only the rest needs a blocking wait.
-        socket.flush();
-        while (socket.bytesToWrite() > 0) {
-            if (!socket.waitForBytesWritten(30000))
+        // Straight to the kernel, as the requests are read; a reply larger than the socket's
+        // buffer waits for room, up to 30 s in all.
+        const QByteArray frame = protocol::encodeFrame(message);
+        const int fd = static_cast<int>(socket.socketDescriptor());
+        QElapsedTimer waited;
+        waited.start();
+        for (qsizetype written = 0; written < frame.size();) {
+            const ssize_t n = ::send(fd, frame.constData() + written,
+                                     static_cast<size_t>(frame.size() - written), MSG_NOSIGNAL);
+            if (n > 0) {
+                written += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                return false;
+            const qint64 left = SendTimeoutMs - waited.elapsed();
+            pollfd room{fd, POLLOUT, 0};
+            if (left <= 0 || (::poll(&room, 1, static_cast<int>(left)) < 0 && errno != EINTR))
                 return false;
         }
         return true;
