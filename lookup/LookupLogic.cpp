@@ -245,9 +245,28 @@ QString shortDateText(const QDate& date)
 
 std::optional<double> plainNumber(const QString& text)
 {
-    static const QRegularExpression number(QStringLiteral("^[-+]?(\\d+(\\.\\d*)?|\\.\\d+)$"));
+    // An optional sign, then digits with an optional point and decimals, or a point and
+    // decimals; digits are 0-9 only. Checked by hand: it runs for every cell of a list.
     const QString t = text.trimmed();
-    if (!number.match(t).hasMatch())
+    qsizetype at = 0;
+    const qsizetype end = t.size();
+    auto digits = [&] {
+        const qsizetype from = at;
+        while (at < end && t.at(at) >= u'0' && t.at(at) <= u'9')
+            ++at;
+        return at - from;
+    };
+    if (at < end && (t.at(at) == u'-' || t.at(at) == u'+'))
+        ++at;
+    const bool whole = digits() > 0;
+    if (at < end && t.at(at) == u'.') {
+        ++at;
+        if (digits() == 0 && !whole)
+            return std::nullopt;
+    } else if (!whole) {
+        return std::nullopt;
+    }
+    if (at != end)
         return std::nullopt;
     return t.toDouble();
 }

@@ -384,7 +384,15 @@ void frmLookup::setTabOrderByLayout()
 
 int frmLookup::measure(const QString& text) const
 {
-    return qRound(Twips::fromPixels(fontMetrics().horizontalAdvance(text)));
+    if (font() != m_measuredFont || logicalDpiX() != m_measuredDpi) {
+        m_measured.clear();
+        m_measuredFont = font();
+        m_measuredDpi = logicalDpiX();
+    }
+    auto it = m_measured.constFind(text);
+    if (it == m_measured.constEnd())
+        it = m_measured.insert(text, qRound(Twips::fromPixels(fontMetrics().horizontalAdvance(text))));
+    return *it;
 }
 
 void frmLookup::buildColumns()

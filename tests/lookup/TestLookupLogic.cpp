@@ -261,6 +261,14 @@ private slots:
         QTest::newRow("empty") << "" << none;
         QTest::newRow("document number") << "2004/000123" << none;
         QTest::newRow("exponent") << "1e5" << none;
+        QTest::newRow("point only") << "." << none;
+        QTest::newRow("sign only") << "-" << none;
+        QTest::newRow("trailing point") << "+12." << 12.0;
+        QTest::newRow("two points") << "1.2.3" << none;
+        QTest::newRow("blank inside") << "12 3" << none;
+        QTest::newRow("date") << "24.12.2023" << none;
+        QTest::newRow("account with name") << "4711 / M\u00fcller" << none;
+        QTest::newRow("digits of another script") << QString::fromUtf8("\u0661\u0662") << none;
     }
 
     void plainNumbers()
