@@ -166,7 +166,9 @@ private:
                 request = QCborMap();
                 if (reader.lastFrameSize() >= TrimAfterFrame)
                     returnFreedMemory();
-                const bool sent = send(socket, reply.message);
+                const bool sent = reply.payload.isEmpty()
+                                      ? send(socket, reply.message)
+                                      : sendFrame(socket, protocol::frameOf(reply.payload));
                 m_state->lastActiveMs.store(nowMs());
                 if (!sent || reply.closeConnection)
                     return;
@@ -186,9 +188,13 @@ private:
 
     static bool send(QTcpSocket& socket, const QCborMap& message)
     {
+        return sendFrame(socket, protocol::encodeFrame(message));
+    }
+
+    static bool sendFrame(QTcpSocket& socket, const QByteArray& frame)
+    {
         // Straight to the kernel, as the requests are read; a reply larger than the socket's
         // buffer waits for room, up to 30 s in all.
-        const QByteArray frame = protocol::encodeFrame(message);
         const int fd = static_cast<int>(socket.socketDescriptor());
         QElapsedTimer waited;
         waited.start();

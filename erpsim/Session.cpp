@@ -16,6 +16,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <sqlite3.h>
@@ -77,6 +78,19 @@ public:
             return QString(reinterpret_cast<const QChar*>(sqlite3_column_text16(statement, column)),
                            sqlite3_column_bytes16(statement, column) / static_cast<int>(sizeof(QChar)));
         }
+    }
+    // The same text written as a CBOR text; a 7-bit text goes as SQLite holds it.
+    static void write(cacheclient::protocol::CborWriter& out, sqlite3_stmt* statement, int column)
+    {
+        if (sqlite3_column_type(statement, column) == SQLITE_TEXT) {
+            const auto* bytes = sqlite3_column_text(statement, column);
+            const int size = sqlite3_column_bytes(statement, column);
+            if (std::all_of(bytes, bytes + size, [](unsigned char c) { return c < 0x80; })) {
+                out.utf8(reinterpret_cast<const char*>(bytes), size);
+                return;
+            }
+        }
+        out.text(text(statement, column));
     }
     // The error text as the SQL module words it.
     static QString errorText(sqlite3* db, const char* driverText)
@@ -199,6 +213,11 @@ Session::Reply Session::handle(const QCborMap& request)
             reply.insert(key::Peer, QStringLiteral("velmor-erpd"));
             return {reply, false};
         }
+        if (operation == op::Open) {
+            Reply reply;
+            reply.payload = open(requireText(request, key::Class), requireText(request, key::ObjectId), id);
+            return reply;
+        }
         return {dispatch(operation, request, id), false};
     } catch (const ProtocolViolation& violation) {
         return {cacheclient::protocol::errorReply(id, violation.number, violation.text), true};
@@ -257,9 +276,7 @@ void Session::traceRequest(const QString& operation, const QCborMap& request)
 QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qint64 id)
 {
     QCborMap reply;
-    if (operation == op::Open) {
-        reply = open(requireText(request, key::Class), requireText(request, key::ObjectId));
-    } else if (operation == op::Call) {
+    if (operation == op::Call) {
         QStringList args = requireTexts(request, key::Args, MaxCallArguments);
         reply = call(requireText(request, key::Class), requireText(request, key::Name), args);
     } else if (operation == op::Query) {
@@ -282,7 +299,7 @@ QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qi
     return reply;
 }
 
-QCborMap Session::open(const QString& className, const QString& id)
+QByteArray Session::open(const QString& className, const QString& id, qint64 requestId)
 {
     const StoredClass* cls = Catalog::findClass(className);
     if (!cls) {
@@ -337,10 +354,21 @@ QCborMap Session::open(const QString& className, const QString& id)
         }
     }
     const int step = sqlite3_step(query);
-    QCborMap props;
-    if (step == SQLITE_ROW)
-        for (int i = 0; i < cls->properties.size(); ++i)
-            props.insert(cls->properties.at(i).first, ObjectStatement::text(query, i));
+    // The reply is written straight from the row: {class, props {name: text ...}, id}.
+    cacheclient::protocol::CborWriter reply;
+    if (step == SQLITE_ROW) {
+        reply.map(3);
+        reply.text(key::Class);
+        reply.text(cls->name);
+        reply.text(key::Props);
+        reply.map(cls->properties.size());
+        for (int i = 0; i < cls->properties.size(); ++i) {
+            reply.text(cls->properties.at(i).first);
+            ObjectStatement::write(reply, query, i);
+        }
+        reply.text(key::Id);
+        reply.integer(requestId);
+    }
     const QString failure =
         step == SQLITE_ROW || step == SQLITE_DONE ? QString() : ObjectStatement::errorText(query);
     sqlite3_reset(query);
@@ -349,10 +377,7 @@ QCborMap Session::open(const QString& className, const QString& id)
         throw serverError(ServerError::Storage, failure);
     if (step != SQLITE_ROW)
         throw notFound();
-    QCborMap reply;
-    reply.insert(key::Class, cls->name);
-    reply.insert(key::Props, props);
-    return reply;
+    return reply.payload();
 }
 
 QCborMap Session::call(const QString& className, const QString& method, QStringList& args)

@@ -25,9 +25,15 @@ public:
 
     struct Reply
     {
+        Reply(QCborMap message = {}, bool closeConnection = false)
+            : message(std::move(message)), closeConnection(closeConnection)
+        {
+        }
         QCborMap message;
         // The request broke the protocol; the connection ends after this reply.
         bool closeConnection = false;
+        // A reply already encoded (open by id); message is then empty.
+        QByteArray payload;
     };
     Reply handle(const QCborMap& request);
     bool greeted() const { return m_greeted; }
@@ -41,7 +47,7 @@ private:
     QCborMap dispatch(const QString& op, const QCborMap& request, qint64 id);
     void traceRequest(const QString& op, const QCborMap& request);
 
-    QCborMap open(const QString& className, const QString& id);
+    QByteArray open(const QString& className, const QString& id, qint64 requestId);
     QCborMap call(const QString& className, const QString& method, QStringList& args);
     QCborMap prepare(const QString& className, const QString& queryName);
     QCborMap execute(qint64 handle, QStringList args, int batch);

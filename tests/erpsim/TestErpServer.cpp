@@ -1,11 +1,14 @@
 // The demo ERP server through the object client, in process: objects, class methods,
 // queries and M lines with the shapes the program relies on.
 #include "cacheclient/Factory.h"
+#include "cacheclient/Protocol.h"
 #include "erpsim/DemoData.h"
 #include "erpsim/LocalServer.h"
+#include "erpsim/Session.h"
 #include "erpsim/Storage.h"
 #include "erpsim/Trace.h"
 
+#include <QCborValue>
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
@@ -607,6 +610,21 @@ private slots:
         // The statement is kept for the next open of the class, with nothing left bound.
         QCOMPARE(errorOf([&] { f->openId(cls, "8||K"); }), 5809);
         QCOMPARE(f->openId(cls, id)->property(property), expected);
+
+        // The reply written straight from the row is byte for byte what the map encodes to.
+        namespace key = cacheclient::protocol::key;
+        erpsim::Session session(path);
+        session.handle(QCborMap{{key::Id, 1},
+                                {key::Op, cacheclient::protocol::op::Hello},
+                                {key::Version, cacheclient::protocol::Version}});
+        const auto reply = session.handle(QCborMap{{key::Id, 70000},
+                                                   {key::Op, cacheclient::protocol::op::Open},
+                                                   {key::Class, cls},
+                                                   {key::ObjectId, id}});
+        const QCborMap decoded = QCborValue::fromCbor(reply.payload).toMap();
+        QCOMPARE(decoded.toCborValue().toCbor(), reply.payload);
+        QCOMPARE(decoded.value(key::Props).toMap().value(property).toString(), expected);
+        QCOMPARE(decoded.value(key::Id).toInteger(), 70000);
     }
 
     void demoDataIsDeterministic()
