@@ -3,6 +3,7 @@
 #include <QCborValue>
 #include <QVarLengthArray>
 #include <QtEndian>
+#include <algorithm>
 
 namespace cacheclient::protocol {
 
@@ -210,6 +211,16 @@ void CborWriter::head(int major, quint64 value)
 
 void CborWriter::text(const QString& value)
 {
+    // Names and most values are 7-bit: their UTF-8 is their characters, without a conversion.
+    const ushort* const chars = value.utf16();
+    const qsizetype size = value.size();
+    if (std::all_of(chars, chars + size, [](ushort c) { return c < 0x80; })) {
+        head(3, static_cast<quint64>(size));
+        const qsizetype at = m_bytes.size();
+        m_bytes.resize(at + size);
+        std::copy(chars, chars + size, m_bytes.data() + at);
+        return;
+    }
     const QByteArray bytes = value.toUtf8();
     utf8(bytes.constData(), bytes.size());
 }

@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -101,6 +103,13 @@ private:
         protocol::FrameReader reader(protocol::RequestLimits);
         const int fd = static_cast<int>(socket.socketDescriptor());
         QByteArray chunk(64 * 1024, Qt::Uninitialized);
+        // Blocking with time limits: a read returns after PollMs without a byte, so the loop
+        // sees its timeouts and the stop flag; a write waits up to SendTimeoutMs for room.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        const timeval readLimit{0, PollMs * 1000};
+        const timeval writeLimit{SendTimeoutMs / 1000, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &readLimit, sizeof readLimit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &writeLimit, sizeof writeLimit);
         QElapsedTimer sinceStart;
         sinceStart.start();
         QElapsedTimer sinceBytes;
@@ -119,13 +128,17 @@ private:
                               .arg(m_limits.helloTimeoutMs));
                 return;
             }
-            // The descriptor is read directly: this thread runs no event loop, and QTcpSocket's
-            // notifier toggling costs two wake-ups of an event dispatcher per request.
-            pollfd ready{fd, POLLIN, 0};
-            const int polled = ::poll(&ready, 1, PollMs);
-            if (polled < 0 && errno != EINTR)
+            // The descriptor is read directly, one blocking call per request that gives up
+            // after PollMs: this thread runs no event loop, and QTcpSocket's notifier toggling
+            // costs two wake-ups of an event dispatcher per request.
+            const ssize_t got = ::recv(fd, chunk.data(), static_cast<size_t>(chunk.size()), 0);
+            if (got == 0)
                 return;
-            if (polled <= 0) {
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK)
+                    return;
                 if (reader.midFrame() && sinceBytes.elapsed() > m_limits.frameTimeoutMs) {
                     send(socket,
                          protocol::errorReply(0, protocol::error::Truncated,
@@ -138,14 +151,6 @@ private:
                     return;
                 }
                 continue;
-            }
-            const ssize_t got = ::recv(fd, chunk.data(), static_cast<size_t>(chunk.size()), 0);
-            if (got == 0)
-                return;
-            if (got < 0) {
-                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
-                    continue;
-                return;
             }
             sinceBytes.restart();
             m_state->lastActiveMs.store(nowMs());
