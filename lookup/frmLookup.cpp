@@ -438,7 +438,25 @@ int frmLookup::onlyAccessingConversion() const
 
 void frmLookup::addCurrentRow(bool anotherFollows)
 {
-    const int accessing = anotherFollows ? onlyAccessingConversion() : 0;
+    const int accessing = onlyAccessingConversion();
+    // The row's one conversion that asks the server leaves first, with the next row's open
+    // behind it; the other cells are prepared while the server answers. The server sees the
+    // same calls in the same order: the other cells ask it nothing.
+    std::unique_ptr<lookup::PendingConversion> pending;
+    if (accessing > 0 &&
+        (m_slots.conversionType(accessing) == 11 || m_slots.conversionType(accessing) == 12)) {
+        int c = 0;
+        for (int d = 0; d < accessing;)
+            if (++c != m_state.IdColumn)
+                ++d;
+        std::optional<QString> next;
+        if (anotherFollows)
+            if (const std::optional<QString> held = m_query->heldNextValue(c))
+                next = ConvertText(*held, QStringLiteral("VELMOR"), false);
+        pending = lookup::startConversion(
+            m_slots.conversionType(accessing),
+            ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false), m_state.LastAccount, next);
+    }
     auto* item = new LookupItem(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
     item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
@@ -459,11 +477,7 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         // An amount sorts by the value it was formatted from.
         const std::optional<double> number = plainNumber(v);
         if (type != -1) {
-            std::optional<QString> next;
-            if (d == accessing && (type == 11 || type == 12))
-                if (const std::optional<QString> held = m_query->heldNextValue(c))
-                    next = ConvertText(*held, QStringLiteral("VELMOR"), false);
-            v = convertField(type, v, m_state.LastAccount, next);
+            v = pending && d == accessing ? pending->finish() : convertField(type, v, m_state.LastAccount);
             sample = v;
         }
         const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);

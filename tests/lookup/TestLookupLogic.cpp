@@ -336,6 +336,28 @@ private slots:
         qint32 account = 0;
         QCOMPARE(convertField(type, value, account), shown);
         QCOMPARE(account, lastAccount);
+
+        // Started with the next row's account behind it and finished later, it gives the same.
+        qint32 started = 0;
+        const auto pending = startConversion(type, value, started, QStringLiteral("70001"));
+        QCOMPARE(started, lastAccount);
+        QCOMPARE(pending->finish(), shown);
+        QCOMPARE(pending->finish(), shown);
+        QCOMPARE(convertField(12, "70001", started),
+                 QStringLiteral("70001 / Baustoffwerke Schwäbisch Hall GmbH"));
+        QCOMPARE(boxes.shown().size(), 0);
+    }
+
+    void conversionDroppedUnfinishedEndsItsAccess()
+    {
+        ScriptedBoxes boxes;
+        QVERIFY(loginAsDemoUser());
+        qint32 account = 0;
+        startConversion(11, "004711", account, QStringLiteral("004712")).reset();
+        dropConversionAhead();
+        QCOMPARE(convertField(8, "CHF", account), QStringLiteral("SFR"));
+        QCOMPARE(convertField(11, "004712", account).section(" / ", 0, 0), QStringLiteral("4712"));
+        QCOMPARE(boxes.shown().size(), 0);
     }
 
     void buildingSiteUsesTheLastAccount()
@@ -378,6 +400,11 @@ private slots:
         QVERIFY(boxes.lastText().startsWith(
             QStringLiteral("Vorgang: Lookup Fehler bei Feldumwandlung Type #%1.").arg(type)));
         // The next access works.
+        QCOMPARE(convertField(8, "EUR", account), QStringLiteral("EUR"));
+        // Started and finished later: one box, the same text.
+        boxes.answer(QMessageBox::Ok);
+        QCOMPARE(startConversion(type, value, account)->finish(), shown);
+        QCOMPARE(boxes.shown().size(), 2);
         QCOMPARE(convertField(8, "EUR", account), QStringLiteral("EUR"));
     }
 };
