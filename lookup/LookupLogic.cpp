@@ -353,10 +353,17 @@ QDate erpDateOrNull(const QString& value)
 QString shortDateText(const QDate& date)
 {
     // Qt's short forms carry a two-digit year ("dd.MM.yy"); the year is shown in full.
+    // The format is made once per locale: every date cell of a list asks for it.
     static const QRegularExpression twoDigitYear(QStringLiteral("(?<!y)yy(?!y)"));
-    QString format = QLocale().dateFormat(QLocale::ShortFormat);
-    format.replace(twoDigitYear, QStringLiteral("yyyy"));
-    return QLocale().toString(date, format);
+    static QLocale madeFor;
+    static QString format;
+    const QLocale locale;
+    if (format.isNull() || locale != madeFor) {
+        format = locale.dateFormat(QLocale::ShortFormat);
+        format.replace(twoDigitYear, QStringLiteral("yyyy"));
+        madeFor = locale;
+    }
+    return locale.toString(date, format);
 }
 
 std::optional<double> plainNumber(const QString& text)

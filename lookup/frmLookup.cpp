@@ -163,7 +163,9 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     for (int n = 0; n < SlotCount; ++n) {
         cmbParam[n] = new QComboBox(Frame1);
         cmbParam[n]->setObjectName(QStringLiteral("cmbParam%1").arg(n));
-        cmbParam[n]->setEditable(true);
+        // A combo box no slot places stays hidden and unread; making it editable would cost
+        // as much as building the rest of the dialog.
+        cmbParam[n]->setEditable(m_slots.cmbParam[n] >= 0);
         cmbParam[n]->setInsertPolicy(QComboBox::NoInsert);
         place(cmbParam[n], BoxLefts[0], BoxTops[0], BoxWidth, BoxHeight);
         cmbParam[n]->hide();
@@ -480,10 +482,13 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             v = pending && d == accessing ? pending->finish() : convertField(type, v, m_state.LastAccount);
             sample = v;
         }
-        const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
-        if (m_state.ColumnWidths.value(d) < w && d < m_state.ColumnWidths.size()) {
-            m_state.ColumnWidths[d] = w;
-            ListView1->setColumnWidth(d - 1, Twips::toPixels(w));
+        // A column at its widest grows no more: its cells need no measuring.
+        if (d < m_state.ColumnWidths.size() && m_state.ColumnWidths.at(d) < MaxColumnWidth) {
+            const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
+            if (m_state.ColumnWidths.at(d) < w) {
+                m_state.ColumnWidths[d] = w;
+                ListView1->setColumnWidth(d - 1, Twips::toPixels(w));
+            }
         }
         if (dateColumn) {
             // A value that is no ERP date number (e.g. empty) is shown as it came.

@@ -1009,6 +1009,13 @@ private slots:
         const QList<qint32> before = widths;
         pressEnter(d.txtParam[0]);
         QCOMPARE(d.state().ColumnWidths, before);
+        // In a larger font the texts are measured anew, not taken from the earlier font.
+        QFont larger = d.font();
+        larger.setPointSizeF(larger.pointSizeF() * 2);
+        d.setFont(larger);
+        pressEnter(d.txtParam[0]);
+        QVERIFY(measure(&d, "UlmxX") > before[4]);
+        QCOMPARE(d.state().ColumnWidths[4], measure(&d, "UlmxX"));
     }
 
     void dateInTheFirstDisplayColumn()
