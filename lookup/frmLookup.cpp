@@ -470,10 +470,14 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         QString v = ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false);
         QString sample = v;
         const bool dateColumn = m_slots.isDateColumn(d);
+        QDate date;
+        QString dateText;
         if (dateColumn) {
-            const QDate date = erpDateOrNull(v);
-            if (date.isValid())
-                sample = shortDateText(date) + QStringLiteral("99");
+            date = erpDateOrNull(v);
+            if (date.isValid()) {
+                dateText = shortDateText(date);
+                sample = dateText + QStringLiteral("99");
+            }
         }
         const int type = m_slots.conversionType(d);
         // An amount sorts by the value it was formatted from.
@@ -491,14 +495,19 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             }
         }
         if (dateColumn) {
-            // A value that is no ERP date number (e.g. empty) is shown as it came.
-            const QDate date = erpDateOrNull(v);
-            item->setText(d - 1, date.isValid() ? shortDateText(date) : v);
+            // A value that is no ERP date number (e.g. empty) is shown as it came. Without a
+            // conversion the date is the one read above.
+            if (type != -1) {
+                date = erpDateOrNull(v);
+                dateText = date.isValid() ? shortDateText(date) : QString();
+            }
+            item->setText(d - 1, date.isValid() ? dateText : v);
             if (date.isValid())
                 item->setData(d - 1, SortValueRole, date);
         } else {
             item->setText(d - 1, v);
-            const std::optional<double> shown = isRightAligned(type) ? number : plainNumber(v);
+            // Without a conversion the shown text is the value itself: its number is known.
+            const std::optional<double> shown = isRightAligned(type) || type == -1 ? number : plainNumber(v);
             if (shown)
                 item->setData(d - 1, SortValueRole, *shown);
             else if (!v.trimmed().isEmpty())
