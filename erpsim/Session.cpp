@@ -37,77 +37,6 @@ public:
     bool end = true;
 };
 
-// Open by id's statement of one class, prepared once per session on the session's SQLite
-// connection and used directly: through the SQL module every open would build a record, a
-// row cache and a variant per column.
-class ObjectStatement
-{
-public:
-    ObjectStatement(QSqlDatabase& db, const QString& sql)
-    {
-        const QVariant handle = db.driver()->handle();
-        m_db = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
-                   ? *static_cast<sqlite3* const*>(handle.constData())
-                   : nullptr;
-        if (!m_db)
-            throw serverError(ServerError::Storage, QStringLiteral("Keine SQLite-Verbindung"));
-        if (sqlite3_prepare16_v3(m_db, sql.utf16(), static_cast<int>(sql.size() * sizeof(char16_t)),
-                                 SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr) != SQLITE_OK) {
-            const QString error = errorText(m_db, "Unable to execute statement");
-            sqlite3_finalize(m_statement);
-            throw serverError(ServerError::Storage, error);
-        }
-    }
-    ~ObjectStatement() { sqlite3_finalize(m_statement); }
-    ObjectStatement(const ObjectStatement&) = delete;
-    ObjectStatement& operator=(const ObjectStatement&) = delete;
-
-    sqlite3_stmt* handle() const { return m_statement; }
-
-    // The column as the SQL module's value would give it as text: NULL is the null text.
-    static QString text(sqlite3_stmt* statement, int column)
-    {
-        switch (sqlite3_column_type(statement, column)) {
-        case SQLITE_NULL:
-            return QString();
-        case SQLITE_INTEGER:
-            return QString::number(sqlite3_column_int64(statement, column));
-        case SQLITE_FLOAT:
-            return QVariant(sqlite3_column_double(statement, column)).toString();
-        default:
-            return QString(reinterpret_cast<const QChar*>(sqlite3_column_text16(statement, column)),
-                           sqlite3_column_bytes16(statement, column) / static_cast<int>(sizeof(QChar)));
-        }
-    }
-    // The same text written as a CBOR text; a 7-bit text goes as SQLite holds it.
-    static void write(cacheclient::protocol::CborWriter& out, sqlite3_stmt* statement, int column)
-    {
-        if (sqlite3_column_type(statement, column) == SQLITE_TEXT) {
-            const auto* bytes = sqlite3_column_text(statement, column);
-            const int size = sqlite3_column_bytes(statement, column);
-            if (std::all_of(bytes, bytes + size, [](unsigned char c) { return c < 0x80; })) {
-                out.utf8(reinterpret_cast<const char*>(bytes), size);
-                return;
-            }
-        }
-        out.text(text(statement, column));
-    }
-    // The error text as the SQL module words it.
-    static QString errorText(sqlite3* db, const char* driverText)
-    {
-        return QString(reinterpret_cast<const QChar*>(sqlite3_errmsg16(db))) + u' ' +
-               QString::fromLatin1(driverText);
-    }
-    static QString errorText(sqlite3_stmt* statement)
-    {
-        return errorText(sqlite3_db_handle(statement), "Unable to fetch row");
-    }
-
-private:
-    sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_statement = nullptr;
-};
-
 namespace {
 
 // Decoded empty texts come back null, and a null text binds as SQL NULL, which matches nothing.
@@ -298,6 +227,77 @@ QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qi
     reply.insert(key::Id, id);
     return reply;
 }
+
+// Open by id's statement of one class, prepared once per session on the session's SQLite
+// connection and used directly: through the SQL module every open would build a record, a
+// row cache and a variant per column.
+class ObjectStatement
+{
+public:
+    ObjectStatement(QSqlDatabase& db, const QString& sql)
+    {
+        const QVariant handle = db.driver()->handle();
+        m_db = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
+                   ? *static_cast<sqlite3* const*>(handle.constData())
+                   : nullptr;
+        if (!m_db)
+            throw serverError(ServerError::Storage, QStringLiteral("Keine SQLite-Verbindung"));
+        if (sqlite3_prepare16_v3(m_db, sql.utf16(), static_cast<int>(sql.size() * sizeof(char16_t)),
+                                 SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr) != SQLITE_OK) {
+            const QString error = errorText(m_db, "Unable to execute statement");
+            sqlite3_finalize(m_statement);
+            throw serverError(ServerError::Storage, error);
+        }
+    }
+    ~ObjectStatement() { sqlite3_finalize(m_statement); }
+    ObjectStatement(const ObjectStatement&) = delete;
+    ObjectStatement& operator=(const ObjectStatement&) = delete;
+
+    sqlite3_stmt* handle() const { return m_statement; }
+
+    // The column as the SQL module's value would give it as text: NULL is the null text.
+    static QString text(sqlite3_stmt* statement, int column)
+    {
+        switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_NULL:
+            return QString();
+        case SQLITE_INTEGER:
+            return QString::number(sqlite3_column_int64(statement, column));
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(statement, column)).toString();
+        default:
+            return QString(reinterpret_cast<const QChar*>(sqlite3_column_text16(statement, column)),
+                           sqlite3_column_bytes16(statement, column) / static_cast<int>(sizeof(QChar)));
+        }
+    }
+    // The same text written as a CBOR text; a 7-bit text goes as SQLite holds it.
+    static void write(cacheclient::protocol::CborWriter& out, sqlite3_stmt* statement, int column)
+    {
+        if (sqlite3_column_type(statement, column) == SQLITE_TEXT) {
+            const auto* bytes = sqlite3_column_text(statement, column);
+            const int size = sqlite3_column_bytes(statement, column);
+            if (std::all_of(bytes, bytes + size, [](unsigned char c) { return c < 0x80; })) {
+                out.utf8(reinterpret_cast<const char*>(bytes), size);
+                return;
+            }
+        }
+        out.text(text(statement, column));
+    }
+    // The error text as the SQL module words it.
+    static QString errorText(sqlite3* db, const char* driverText)
+    {
+        return QString(reinterpret_cast<const QChar*>(sqlite3_errmsg16(db))) + u' ' +
+               QString::fromLatin1(driverText);
+    }
+    static QString errorText(sqlite3_stmt* statement)
+    {
+        return errorText(sqlite3_db_handle(statement), "Unable to fetch row");
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_statement = nullptr;
+};
 
 QByteArray Session::open(const QString& className, const QString& id, qint64 requestId)
 {
