@@ -462,11 +462,7 @@ void frmLookup::addCurrentRow(bool anotherFollows)
     auto* item = new LookupItem(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
     item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
-    int d = 0;
-    for (int c = 1; c <= m_columnCount; ++c) {
-        if (c == m_state.IdColumn)
-            continue;
-        ++d;
+    auto cell = [&](int c, int d) {
         QString v = ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false);
         QString sample = v;
         const bool dateColumn = m_slots.isDateColumn(d);
@@ -483,7 +479,7 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         // An amount sorts by the value it was formatted from.
         const std::optional<double> number = plainNumber(v);
         if (type != -1) {
-            v = pending && d == accessing ? pending->finish() : convertField(type, v, m_state.LastAccount);
+            v = d == accessing && pending ? pending->finish() : convertField(type, v, m_state.LastAccount);
             sample = v;
         }
         // A column at its widest grows no more: its cells need no measuring.
@@ -515,7 +511,21 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         }
         if (isRightAligned(type))
             item->setTextAlignment(d - 1, Qt::AlignRight | Qt::AlignVCenter);
+    };
+    // The cell that waits for the server comes last, so every other cell is prepared meanwhile.
+    int waiting = 0;
+    int d = 0;
+    for (int c = 1; c <= m_columnCount; ++c) {
+        if (c == m_state.IdColumn)
+            continue;
+        ++d;
+        if (d == accessing && pending)
+            waiting = c;
+        else
+            cell(c, d);
     }
+    if (waiting > 0)
+        cell(waiting, accessing);
     ListView1->addTopLevelItem(item);
 }
 
