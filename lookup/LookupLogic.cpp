@@ -391,6 +391,15 @@ std::optional<double> plainNumber(const QString& text)
     }
     if (at != end)
         return std::nullopt;
+    // Whole numbers of up to 15 digits are exact as doubles: no need for the general conversion.
+    const qsizetype sign = t.front() == u'-' || t.front() == u'+' ? 1 : 0;
+    if (whole && !t.contains(u'.') && end - sign <= 15) {
+        qint64 n = 0;
+        for (qsizetype i = sign; i < end; ++i)
+            n = n * 10 + (t.at(i).unicode() - u'0');
+        const double value = static_cast<double>(n);
+        return t.front() == u'-' ? -value : value;
+    }
     return t.toDouble();
 }
 

@@ -8,6 +8,7 @@
 
 #include <QLocale>
 #include <QTest>
+#include <cmath>
 
 using namespace lookup;
 
@@ -256,12 +257,16 @@ private slots:
         QTest::newRow("whole") << "10022" << 10022.0;
         QTest::newRow("decimals") << " 1361.13 " << 1361.13;
         QTest::newRow("negative") << "-5" << -5.0;
+        QTest::newRow("negative zero") << "-0" << 0.0;
         QTest::newRow("no leading zero") << "-.5" << -0.5;
         QTest::newRow("leading zeros") << "004711" << 4711.0;
         QTest::newRow("empty") << "" << none;
         QTest::newRow("document number") << "2004/000123" << none;
         QTest::newRow("exponent") << "1e5" << none;
         QTest::newRow("point only") << "." << none;
+        QTest::newRow("15 digits") << "999999999999999" << 999999999999999.0;
+        QTest::newRow("16 digits") << "9007199254740993" << 9007199254740992.0;
+        QTest::newRow("plus sign") << "+7" << 7.0;
         QTest::newRow("sign only") << "-" << none;
         QTest::newRow("trailing point") << "+12." << 12.0;
         QTest::newRow("two points") << "1.2.3" << none;
@@ -277,8 +282,11 @@ private slots:
         QFETCH(double, value);
         const std::optional<double> number = plainNumber(text);
         QCOMPARE(number.has_value(), !qIsNaN(value));
-        if (number)
+        if (number) {
             QCOMPARE(*number, value);
+            // The sign of a zero is kept, as the general conversion keeps it.
+            QCOMPARE(std::signbit(*number), std::signbit(text.trimmed().toDouble()));
+        }
     }
 
     void cellsWithoutValueSortFirst()
