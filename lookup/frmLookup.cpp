@@ -386,15 +386,16 @@ void frmLookup::setTabOrderByLayout()
 
 int frmLookup::measure(const QString& text) const
 {
-    if (font() != m_measuredFont || logicalDpiX() != m_measuredDpi) {
+    // A text's width in pixels depends on the font alone; the same font object (a copy of
+    // it, not merely an equal one) gives the same width, so a changed font measures anew.
+    if (!font().isCopyOf(m_measuredFont)) {
         m_measured.clear();
         m_measuredFont = font();
-        m_measuredDpi = logicalDpiX();
     }
     auto it = m_measured.constFind(text);
     if (it == m_measured.constEnd())
-        it = m_measured.insert(text, qRound(Twips::fromPixels(fontMetrics().horizontalAdvance(text))));
-    return *it;
+        it = m_measured.insert(text, fontMetrics().horizontalAdvance(text));
+    return qRound(Twips::fromPixels(*it));
 }
 
 void frmLookup::buildColumns()

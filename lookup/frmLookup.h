@@ -135,11 +135,10 @@ private:
     QStringList m_arguments;
     int m_columnCount = 0;
     int m_sortColumn = -1;
-    // Widths already measured in this font and resolution: shaping a text costs more than the
-    // rest of its cell.
+    // Pixel widths of texts already measured in m_measuredFont: shaping a text costs more than
+    // the rest of its cell.
     mutable QHash<QString, int> m_measured;
     mutable QFont m_measuredFont;
-    mutable int m_measuredDpi = 0;
     // Per list column: cells with a text that is no number.
     QList<int> m_textCells;
     QMenu* m_sortMenu = nullptr;
