@@ -441,11 +441,28 @@ int frmLookup::onlyAccessingConversion() const
 
 void frmLookup::addCurrentRow(bool anotherFollows)
 {
+    const int accessing = onlyAccessingConversion();
+    // The row's one conversion that asks the server leaves first, with the next row's open
+    // behind it; the other cells are prepared while the server answers. The server sees the
+    // same calls in the same order: the other cells ask it nothing.
+    std::unique_ptr<lookup::PendingConversion> pending;
+    if (accessing > 0 &&
+        (m_slots.conversionType(accessing) == 11 || m_slots.conversionType(accessing) == 12)) {
+        int c = 0;
+        for (int d = 0; d < accessing;)
+            if (++c != m_state.IdColumn)
+                ++d;
+        std::optional<QString> next;
+        if (anotherFollows)
+            if (const std::optional<QString> held = m_query->heldNextValue(c))
+                next = ConvertText(*held, QStringLiteral("VELMOR"), false);
+        pending = lookup::startConversion(
+            m_slots.conversionType(accessing),
+            ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false), m_state.LastAccount, next);
+    }
     auto* item = new LookupItem(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
     item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
-    const int accessing = onlyAccessingConversion();
-    std::unique_ptr<lookup::PendingConversion> pending;
     auto cell = [&](int c, int d) {
         QString v = ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false);
         QString sample = v;
@@ -496,30 +513,17 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         if (isRightAligned(type))
             item->setTextAlignment(d - 1, Qt::AlignRight | Qt::AlignVCenter);
     };
-    // The row's one conversion that asks the server starts at its column: its call leaves with
-    // the next row's open behind it, the cells to its right are prepared while the server
-    // answers, and its own cell is filled last. The server sees the same calls in the same
-    // order: the other cells ask it nothing.
-    const bool account =
-        accessing > 0 && (m_slots.conversionType(accessing) == 11 || m_slots.conversionType(accessing) == 12);
+    // The cell that waits for the server comes last, so every other cell is prepared meanwhile.
     int waiting = 0;
     int d = 0;
     for (int c = 1; c <= m_columnCount; ++c) {
         if (c == m_state.IdColumn)
             continue;
         ++d;
-        if (d != accessing || !account) {
+        if (d == accessing && pending)
+            waiting = c;
+        else
             cell(c, d);
-            continue;
-        }
-        std::optional<QString> next;
-        if (anotherFollows)
-            if (const std::optional<QString> held = m_query->heldNextValue(c))
-                next = ConvertText(*held, QStringLiteral("VELMOR"), false);
-        pending = lookup::startConversion(
-            m_slots.conversionType(d), ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false),
-            m_state.LastAccount, next);
-        waiting = c;
     }
     if (waiting > 0)
         cell(waiting, accessing);
