@@ -26,7 +26,18 @@ QString ReplaceText(const QString& text, const QString& find, const QString& rep
 QString ConvertText(const QString& text, const QString& mode, bool upperCase)
 {
     QString result = upperCase ? text.toUpper() : text;
-    if (mode == QLatin1String("VELMOR")) {
+    if (mode == QLatin1String("VELMOR") && !result.isEmpty()) {
+        // Each code stands for one character and no such character is a code again: one pass
+        // does what replacing code after code would, and a text without codes stays as it is.
+        static constexpr char16_t codes[] = u"{|}~[\\]õ";
+        static constexpr char16_t chars[] = u"äöüßÄÖÜ§";
+        const QStringView codeView(codes, 8);
+        for (qsizetype i = 0; i < result.size(); ++i) {
+            const qsizetype code = codeView.indexOf(result.at(i));
+            if (code >= 0)
+                result[i] = QChar(chars[code]);
+        }
+    } else if (mode == QLatin1String("VELMOR")) {
         static const char16_t* const pairs[][2] = {{u"{", u"ä"}, {u"|", u"ö"},  {u"}", u"ü"}, {u"~", u"ß"},
                                                    {u"[", u"Ä"}, {u"\\", u"Ö"}, {u"]", u"Ü"}, {u"õ", u"§"}};
         for (const auto& p : pairs)

@@ -105,16 +105,22 @@ private:
 class ChannelObject : public CacheObject
 {
 public:
+    // The properties stay in the reply's map as they came: most objects are read for one or
+    // two properties, so no copy or index of all of them is made.
     ChannelObject(std::shared_ptr<Channel> channel, QString className, QString id, const QCborMap& props)
-        : m_channel(std::move(channel)), m_className(std::move(className)), m_id(std::move(id))
+        : m_channel(std::move(channel)), m_className(std::move(className)), m_id(std::move(id)),
+          m_props(props)
     {
-        for (auto it = props.constBegin(); it != props.constEnd(); ++it) {
-            m_names << it.key().toString();
-            m_props.insert(it.key().toString().toUpper(), it.value().toString());
-        }
     }
 
-    QStringList propertyNames() const override { return m_names; }
+    QStringList propertyNames() const override
+    {
+        QStringList names;
+        names.reserve(m_props.size());
+        for (auto it = m_props.constBegin(); it != m_props.constEnd(); ++it)
+            names << it.key().toString();
+        return names;
+    }
 
     QString className() const override { return m_className; }
     QString id() const override { return m_id; }
@@ -122,11 +128,17 @@ public:
     QString property(const QString& name) const override
     {
         checkOpen();
-        const auto it = m_props.constFind(name.toUpper());
+        // Names are matched regardless of case, the server's own spelling first.
+        auto it = m_props.constFind(name);
+        if (it == m_props.constEnd()) {
+            for (it = m_props.constBegin(); it != m_props.constEnd(); ++it)
+                if (it.key().toString().compare(name, Qt::CaseInsensitive) == 0)
+                    break;
+        }
         if (it == m_props.constEnd())
             throw CacheError(ClientError::NoSuchProperty,
                              QStringLiteral("Eigenschaft %1 gibt es in %2 nicht").arg(name, m_className));
-        return *it;
+        return it.value().toString();
     }
 
     std::unique_ptr<PendingText> callAhead(const QString& method, const QStringList& args) override
@@ -171,8 +183,7 @@ private:
     std::shared_ptr<Channel> m_channel;
     QString m_className;
     QString m_id;
-    QStringList m_names;
-    QHash<QString, QString> m_props;
+    QCborMap m_props;
     bool m_closed = false;
 };
 

@@ -3,6 +3,7 @@
 #include <QCborValue>
 #include <QVarLengthArray>
 #include <QtEndian>
+#include <algorithm>
 
 namespace cacheclient::protocol {
 
@@ -178,6 +179,64 @@ QString FrameReader::checkShape(const QByteArray& payload) const
         }
     }
     return itemsLeft < 0 ? QStringLiteral("Frame holds more than %1 items").arg(m_limits.maxItems) : invalid;
+}
+
+void CborWriter::head(int major, quint64 value)
+{
+    const char type = static_cast<char>(major << 5);
+    char bytes[9];
+    qsizetype size;
+    if (value < 24) {
+        bytes[0] = static_cast<char>(type | static_cast<char>(value));
+        size = 1;
+    } else if (value <= 0xff) {
+        bytes[0] = static_cast<char>(type | 24);
+        bytes[1] = static_cast<char>(value);
+        size = 2;
+    } else if (value <= 0xffff) {
+        bytes[0] = static_cast<char>(type | 25);
+        qToBigEndian<quint16>(static_cast<quint16>(value), bytes + 1);
+        size = 3;
+    } else if (value <= 0xffffffffu) {
+        bytes[0] = static_cast<char>(type | 26);
+        qToBigEndian<quint32>(static_cast<quint32>(value), bytes + 1);
+        size = 5;
+    } else {
+        bytes[0] = static_cast<char>(type | 27);
+        qToBigEndian<quint64>(value, bytes + 1);
+        size = 9;
+    }
+    m_bytes.append(bytes, size);
+}
+
+void CborWriter::text(const QString& value)
+{
+    // Names and most values are 7-bit: their UTF-8 is their characters, without a conversion.
+    const ushort* const chars = value.utf16();
+    const qsizetype size = value.size();
+    if (std::all_of(chars, chars + size, [](ushort c) { return c < 0x80; })) {
+        head(3, static_cast<quint64>(size));
+        const qsizetype at = m_bytes.size();
+        m_bytes.resize(at + size);
+        std::copy(chars, chars + size, m_bytes.data() + at);
+        return;
+    }
+    const QByteArray bytes = value.toUtf8();
+    utf8(bytes.constData(), bytes.size());
+}
+
+void CborWriter::utf8(const char* bytes, qsizetype size)
+{
+    head(3, static_cast<quint64>(size));
+    m_bytes.append(bytes, size);
+}
+
+QByteArray frameOf(const QByteArray& payload)
+{
+    QByteArray frame(HeaderSize, Qt::Uninitialized);
+    qToBigEndian<quint32>(static_cast<quint32>(payload.size()), frame.data());
+    frame.append(payload);
+    return frame;
 }
 
 QCborMap errorReply(qint64 id, int number, const QString& text)

@@ -114,4 +114,32 @@ private:
 
 QCborMap errorReply(qint64 id, int number, const QString& text);
 
+// Writes a CBOR payload item by item, for a reply built straight from its source without a
+// QCborMap in between; the bytes are those QCborValue::toCbor writes for the same map
+// (definite lengths, shortest heads, texts as UTF-8).
+class CborWriter
+{
+public:
+    CborWriter() { m_bytes.reserve(256); }
+    void map(qsizetype pairs) { head(5, static_cast<quint64>(pairs)); }
+    void integer(qint64 value)
+    {
+        if (value >= 0)
+            head(0, static_cast<quint64>(value));
+        else
+            head(1, static_cast<quint64>(-1 - value));
+    }
+    void text(const QString& value);
+    // Text already in UTF-8, which the caller has checked.
+    void utf8(const char* bytes, qsizetype size);
+    const QByteArray& payload() const { return m_bytes; }
+
+private:
+    void head(int major, quint64 value);
+    QByteArray m_bytes;
+};
+
+// A frame around a payload that is already encoded.
+QByteArray frameOf(const QByteArray& payload);
+
 } // namespace cacheclient::protocol

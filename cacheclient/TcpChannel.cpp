@@ -6,7 +6,10 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <optional>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace cacheclient {
 
@@ -94,9 +97,35 @@ qint64 TcpChannel::send(QCborMap& message)
         fail(ClientError::NotConnected, QStringLiteral("Keine Verbindung zum Server"));
     const qint64 id = m_nextId++;
     message.insert(key::Id, id);
-    m_socket->write(protocol::encodeFrame(message));
-    // Out now, not when the event loop next runs: the reply cannot start before the request left.
-    m_socket->flush();
+    const QByteArray frame = protocol::encodeFrame(message);
+    qsizetype written = 0;
+    // Straight to the kernel while nothing waits in the socket's own buffer: a write through
+    // QAbstractSocket arms and disarms its write notifier, a wake-up of the event dispatcher
+    // each, for a frame the kernel takes whole. What it does not take goes the Qt way.
+    if (m_socket->bytesToWrite() == 0) {
+        const int fd = static_cast<int>(m_socket->socketDescriptor());
+        while (written < frame.size()) {
+            const ssize_t n = ::send(fd, frame.constData() + written,
+                                     static_cast<size_t>(frame.size() - written), MSG_NOSIGNAL);
+            if (n > 0)
+                written += n;
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            else {
+                // The link is gone; a last word of the server may still wait to be read.
+                readAvailable();
+                close();
+                return id;
+            }
+        }
+    }
+    if (written < frame.size()) {
+        m_socket->write(frame.constData() + written, frame.size() - written);
+        // Out now, not when the event loop next runs: the reply cannot start before the request left.
+        m_socket->flush();
+    }
     return id;
 }
 
@@ -142,7 +171,6 @@ QCborMap TcpChannel::waitFor(qint64 id)
     std::optional<SlowWait> slow;
     QElapsedTimer waited;
     waited.start();
-    bool polled = false;
 
     while (!m_replies.contains(id)) {
         if (!isOpen())
@@ -157,12 +185,14 @@ QCborMap TcpChannel::waitFor(qint64 id)
             readFrames();
             continue;
         }
-        // Most replies come within a few milliseconds: wait for them in the kernel, without
-        // the cost of an event loop, then let window events run while waiting for slower ones.
-        if (!polled) {
-            polled = true;
-            if (m_socket->waitForReadyRead(FastWaitMs))
-                readFrames();
+        // Most replies come within a few milliseconds: wait for them in the kernel, on the
+        // descriptor itself, without the cost of an event loop or of the socket's notifiers,
+        // then let window events run while waiting for slower ones.
+        if (waited.elapsed() < FastWaitMs) {
+            pollfd ready{static_cast<int>(m_socket->socketDescriptor()), POLLIN, 0};
+            const int left = static_cast<int>(std::max<qint64>(1, FastWaitMs - waited.elapsed()));
+            if (::poll(&ready, 1, left) > 0)
+                readAvailable();
             continue;
         }
         // The poll may have found the link closed; a signal sent before exec() would be lost.
@@ -191,6 +221,34 @@ void TcpChannel::readFrames()
     if (!m_socket)
         return;
     m_reader.append(m_socket->readAll());
+    takeFrames();
+}
+
+void TcpChannel::readAvailable()
+{
+    if (!m_socket)
+        return;
+    // Bytes the socket already took from the kernel come before any still in it.
+    if (m_socket->bytesAvailable() > 0) {
+        readFrames();
+        return;
+    }
+    char chunk[64 * 1024];
+    ssize_t n;
+    do
+        n = ::recv(static_cast<int>(m_socket->socketDescriptor()), chunk, sizeof chunk, 0);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        m_reader.append(QByteArray(chunk, n));
+        takeFrames();
+    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+        // The server closed the link (after its last word, if it sent one) or it broke.
+        close();
+    }
+}
+
+void TcpChannel::takeFrames()
+{
     bool any = false;
     for (;;) {
         QCborMap message;

@@ -32,7 +32,7 @@ public:
 
     void setTimeouts(int connectMs, int replyMs);
 
-    // The longest the client blocks for a reply before it runs the event loop.
+    // How long the client waits for a reply in the kernel before it runs the event loop.
     static constexpr int FastWaitMs = 5;
 
 signals:
@@ -42,6 +42,9 @@ private:
     qint64 send(QCborMap& message);
     QCborMap waitFor(qint64 id);
     void readFrames();
+    // Reads what the kernel holds for the socket without going through QAbstractSocket.
+    void readAvailable();
+    void takeFrames();
     [[noreturn]] void fail(int number, const QString& text);
 
     QTcpSocket* m_socket = nullptr;

@@ -5,6 +5,8 @@
 #include "cacheclient/ChannelFactory.h"
 #include "cacheclient/Protocol.h"
 
+#include <QCborValue>
+
 namespace erpsim {
 
 namespace key = cacheclient::protocol::key;
@@ -59,8 +61,10 @@ public:
         const Session::Reply reply = m_session->handle(message);
         if (reply.closeConnection)
             m_session.reset();
-        cacheclient::throwIfError(reply.message);
-        return reply.message;
+        const QCborMap answer =
+            reply.payload.isEmpty() ? reply.message : QCborValue::fromCbor(reply.payload).toMap();
+        cacheclient::throwIfError(answer);
+        return answer;
     }
 
     void post(QCborMap message) override

@@ -8,9 +8,13 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <exception>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -40,6 +44,7 @@ void returnFreedMemory()
 // A request frame this large leaves enough freed memory behind to be worth returning.
 constexpr qsizetype TrimAfterFrame = 64 * 1024;
 constexpr int PollMs = 100;
+constexpr qint64 SendTimeoutMs = 30000;
 
 } // namespace
 
@@ -103,6 +108,15 @@ private:
         }
 
         protocol::FrameReader reader(protocol::RequestLimits);
+        const int fd = static_cast<int>(socket.socketDescriptor());
+        QByteArray chunk(64 * 1024, Qt::Uninitialized);
+        // Blocking with time limits: a read returns after PollMs without a byte, so the loop
+        // sees its timeouts and the stop flag; a write waits up to SendTimeoutMs for room.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        const timeval readLimit{0, PollMs * 1000};
+        const timeval writeLimit{SendTimeoutMs / 1000, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &readLimit, sizeof readLimit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &writeLimit, sizeof writeLimit);
         QElapsedTimer sinceStart;
         sinceStart.start();
         QElapsedTimer sinceBytes;
@@ -124,8 +138,16 @@ private:
                               .arg(m_limits.helloTimeoutMs));
                 return;
             }
-            if (!socket.bytesAvailable() && !socket.waitForReadyRead(PollMs)) {
-                if (socket.state() != QAbstractSocket::ConnectedState)
+            // The descriptor is read directly, one blocking call per request that gives up
+            // after PollMs: this thread runs no event loop, and QTcpSocket's notifier toggling
+            // costs two wake-ups of an event dispatcher per request.
+            const ssize_t got = ::recv(fd, chunk.data(), static_cast<size_t>(chunk.size()), 0);
+            if (got == 0)
+                return;
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK)
                     return;
                 if (reader.midFrame() && sinceBytes.elapsed() > m_limits.frameTimeoutMs) {
                     send(socket,
@@ -142,7 +164,7 @@ private:
             }
             sinceBytes.restart();
             m_state->lastActiveMs.store(nowMs());
-            reader.append(socket.readAll());
+            reader.append(chunk.first(got));
             for (;;) {
                 QCborMap request;
                 const auto status = reader.next(request);
@@ -159,7 +181,9 @@ private:
                 request = QCborMap();
                 if (reader.lastFrameSize() >= TrimAfterFrame)
                     returnFreedMemory();
-                const bool sent = send(socket, reply.message);
+                const bool sent = reply.payload.isEmpty()
+                                      ? send(socket, reply.message)
+                                      : sendFrame(socket, protocol::frameOf(reply.payload));
                 m_state->lastActiveMs.store(nowMs());
                 if (!sent || reply.closeConnection)
                     return;
@@ -179,11 +203,30 @@ private:
 
     static bool send(QTcpSocket& socket, const QCborMap& message)
     {
-        socket.write(protocol::encodeFrame(message));
-        // Most replies fit the kernel's buffer at once; only the rest needs a blocking wait.
-        socket.flush();
-        while (socket.bytesToWrite() > 0) {
-            if (!socket.waitForBytesWritten(30000))
+        return sendFrame(socket, protocol::encodeFrame(message));
+    }
+
+    static bool sendFrame(QTcpSocket& socket, const QByteArray& frame)
+    {
+        // Straight to the kernel, as the requests are read; a reply larger than the socket's
+        // buffer waits for room, up to 30 s in all.
+        const int fd = static_cast<int>(socket.socketDescriptor());
+        QElapsedTimer waited;
+        waited.start();
+        for (qsizetype written = 0; written < frame.size();) {
+            const ssize_t n = ::send(fd, frame.constData() + written,
+                                     static_cast<size_t>(frame.size() - written), MSG_NOSIGNAL);
+            if (n > 0) {
+                written += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                return false;
+            const qint64 left = SendTimeoutMs - waited.elapsed();
+            pollfd room{fd, POLLOUT, 0};
+            if (left <= 0 || (::poll(&room, 1, static_cast<int>(left)) < 0 && errno != EINTR))
                 return false;
         }
         return true;

@@ -12,11 +12,15 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QVarLengthArray>
+#include <algorithm>
 #include <exception>
 #include <new>
+#include <sqlite3.h>
 
 namespace erpsim {
 
@@ -203,6 +207,11 @@ Session::Reply Session::handle(const QCborMap& request)
             reply.insert(key::Peer, QStringLiteral("velmor-erpd"));
             return {reply, false};
         }
+        if (operation == op::Open) {
+            Reply reply;
+            reply.payload = open(requireText(request, key::Class), requireText(request, key::ObjectId), id);
+            return reply;
+        }
         return {dispatch(operation, request, id), false};
     } catch (const ProtocolViolation& violation) {
         return {cacheclient::protocol::errorReply(id, violation.number, violation.text), true};
@@ -261,9 +270,7 @@ void Session::traceRequest(const QString& operation, const QCborMap& request)
 QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qint64 id)
 {
     QCborMap reply;
-    if (operation == op::Open) {
-        reply = open(requireText(request, key::Class), requireText(request, key::ObjectId));
-    } else if (operation == op::Call) {
+    if (operation == op::Call) {
         QStringList args = requireTexts(request, key::Args, MaxCallArguments);
         reply = call(requireText(request, key::Class), requireText(request, key::Name), args);
     } else if (operation == op::Query) {
@@ -288,7 +295,78 @@ QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qi
     return reply;
 }
 
-QCborMap Session::open(const QString& className, const QString& id)
+// Open by id's statement of one class, prepared once per session on the session's SQLite
+// connection and used directly: through the SQL module every open would build a record, a
+// row cache and a variant per column.
+class ObjectStatement
+{
+public:
+    ObjectStatement(QSqlDatabase& db, const QString& sql)
+    {
+        const QVariant handle = db.driver()->handle();
+        m_db = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
+                   ? *static_cast<sqlite3* const*>(handle.constData())
+                   : nullptr;
+        if (!m_db)
+            throw serverError(ServerError::Storage, QStringLiteral("Keine SQLite-Verbindung"));
+        if (sqlite3_prepare16_v3(m_db, sql.utf16(), static_cast<int>(sql.size() * sizeof(char16_t)),
+                                 SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr) != SQLITE_OK) {
+            const QString error = errorText(m_db, "Unable to execute statement");
+            sqlite3_finalize(m_statement);
+            throw serverError(ServerError::Storage, error);
+        }
+    }
+    ~ObjectStatement() { sqlite3_finalize(m_statement); }
+    ObjectStatement(const ObjectStatement&) = delete;
+    ObjectStatement& operator=(const ObjectStatement&) = delete;
+
+    sqlite3_stmt* handle() const { return m_statement; }
+
+    // The column as the SQL module's value would give it as text: NULL is the null text.
+    static QString text(sqlite3_stmt* statement, int column)
+    {
+        switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_NULL:
+            return QString();
+        case SQLITE_INTEGER:
+            return QString::number(sqlite3_column_int64(statement, column));
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(statement, column)).toString();
+        default:
+            return QString(reinterpret_cast<const QChar*>(sqlite3_column_text16(statement, column)),
+                           sqlite3_column_bytes16(statement, column) / static_cast<int>(sizeof(QChar)));
+        }
+    }
+    // The same text written as a CBOR text; a 7-bit text goes as SQLite holds it.
+    static void write(cacheclient::protocol::CborWriter& out, sqlite3_stmt* statement, int column)
+    {
+        if (sqlite3_column_type(statement, column) == SQLITE_TEXT) {
+            const auto* bytes = sqlite3_column_text(statement, column);
+            const int size = sqlite3_column_bytes(statement, column);
+            if (std::all_of(bytes, bytes + size, [](unsigned char c) { return c < 0x80; })) {
+                out.utf8(reinterpret_cast<const char*>(bytes), size);
+                return;
+            }
+        }
+        out.text(text(statement, column));
+    }
+    // The error text as the SQL module words it.
+    static QString errorText(sqlite3* db, const char* driverText)
+    {
+        return QString(reinterpret_cast<const QChar*>(sqlite3_errmsg16(db))) + u' ' +
+               QString::fromLatin1(driverText);
+    }
+    static QString errorText(sqlite3_stmt* statement)
+    {
+        return errorText(sqlite3_db_handle(statement), "Unable to fetch row");
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_statement = nullptr;
+};
+
+QByteArray Session::open(const QString& className, const QString& id, qint64 requestId)
 {
     const StoredClass* cls = Catalog::findClass(className);
     if (!cls) {
@@ -304,51 +382,69 @@ QCborMap Session::open(const QString& className, const QString& id)
     if (pieces.size() != cls->key.size())
         throw notFound();
 
-    std::shared_ptr<QSqlQuery>& statement = m_openStatements[cls->name];
+    std::shared_ptr<ObjectStatement>& statement = m_openStatements[cls->name];
     if (!statement) {
         QStringList columns, conditions;
         for (const auto& prop : cls->properties)
             columns << prop.second;
         for (const auto& part : cls->key)
             conditions << part.column + QStringLiteral(" = ?");
-        statement = std::make_shared<QSqlQuery>(m_storage.db());
-        if (!statement->prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT 1")
-                                    .arg(columns.join(", "), cls->table, conditions.join(" AND ")))) {
-            const QString error = statement->lastError().text();
-            statement.reset();
-            throw serverError(ServerError::Storage, error);
-        }
+        statement = std::make_shared<ObjectStatement>(
+            m_storage.db(), QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT 1")
+                                .arg(columns.join(", "), cls->table, conditions.join(" AND ")));
     }
-    QVariantList binds;
+    // Every piece is checked before any is bound, so a statement never keeps a half binding.
+    QVarLengthArray<qint64, 4> numbers(pieces.size());
     for (qsizetype i = 0; i < pieces.size(); ++i) {
-        const auto& part = cls->key.at(i);
-        if (part.numeric) {
-            bool ok = false;
-            const qint64 value = pieces.at(i).trimmed().toLongLong(&ok);
-            if (!ok)
-                throw notFound();
-            binds << value;
-        } else {
-            binds << pieces.at(i);
+        if (!cls->key.at(i).numeric)
+            continue;
+        bool ok = false;
+        numbers[i] = pieces.at(i).trimmed().toLongLong(&ok);
+        if (!ok)
+            throw notFound();
+    }
+    sqlite3_stmt* const query = statement->handle();
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const int index = static_cast<int>(i + 1);
+        const QString& piece = pieces.at(i);
+        // As the SQL driver binds: a null text is NULL; texts stay alive until the reset below.
+        const int bound =
+            cls->key.at(i).numeric ? sqlite3_bind_int64(query, index, numbers.at(i))
+            : piece.isNull()
+                ? sqlite3_bind_null(query, index)
+                : sqlite3_bind_text16(query, index, piece.utf16(),
+                                      static_cast<int>(piece.size() * sizeof(char16_t)), SQLITE_STATIC);
+        if (bound != SQLITE_OK) {
+            const QString failure = ObjectStatement::errorText(query);
+            sqlite3_clear_bindings(query);
+            throw serverError(ServerError::Storage, failure);
         }
     }
-    QSqlQuery& query = *statement;
-    for (int i = 0; i < binds.size(); ++i)
-        query.bindValue(i, binds.at(i));
-    if (!query.exec())
-        throw serverError(ServerError::Storage, query.lastError().text());
-    const bool found = query.next();
-    QCborMap props;
-    if (found)
-        for (int i = 0; i < cls->properties.size(); ++i)
-            props.insert(cls->properties.at(i).first, text(query.value(i)));
-    query.finish();
-    if (!found)
+    const int step = sqlite3_step(query);
+    // The reply is written straight from the row: {class, props {name: text ...}, id}.
+    cacheclient::protocol::CborWriter reply;
+    if (step == SQLITE_ROW) {
+        reply.map(3);
+        reply.text(key::Class);
+        reply.text(cls->name);
+        reply.text(key::Props);
+        reply.map(cls->properties.size());
+        for (int i = 0; i < cls->properties.size(); ++i) {
+            reply.text(cls->properties.at(i).first);
+            ObjectStatement::write(reply, query, i);
+        }
+        reply.text(key::Id);
+        reply.integer(requestId);
+    }
+    const QString failure =
+        step == SQLITE_ROW || step == SQLITE_DONE ? QString() : ObjectStatement::errorText(query);
+    sqlite3_reset(query);
+    sqlite3_clear_bindings(query);
+    if (!failure.isEmpty())
+        throw serverError(ServerError::Storage, failure);
+    if (step != SQLITE_ROW)
         throw notFound();
-    QCborMap reply;
-    reply.insert(key::Class, cls->name);
-    reply.insert(key::Props, props);
-    return reply;
+    return reply.payload();
 }
 
 QCborMap Session::call(const QString& className, const QString& method, QStringList& args)

@@ -13,6 +13,7 @@ namespace erpsim {
 class Trace;
 struct QueryDef;
 class OpenQuery;
+class ObjectStatement;
 
 // The server side of one client connection: its own database connection, M variables,
 // open result sets and article search. Requests arrive as protocol maps.
@@ -24,9 +25,15 @@ public:
 
     struct Reply
     {
+        Reply(QCborMap message = {}, bool closeConnection = false)
+            : message(std::move(message)), closeConnection(closeConnection)
+        {
+        }
         QCborMap message;
         // The request broke the protocol; the connection ends after this reply.
         bool closeConnection = false;
+        // A reply already encoded (open by id); message is then empty.
+        QByteArray payload;
     };
     Reply handle(const QCborMap& request);
     bool greeted() const { return m_greeted; }
@@ -44,7 +51,7 @@ private:
     QCborMap dispatch(const QString& op, const QCborMap& request, qint64 id);
     void traceRequest(const QString& op, const QCborMap& request);
 
-    QCborMap open(const QString& className, const QString& id);
+    QByteArray open(const QString& className, const QString& id, qint64 requestId);
     QCborMap call(const QString& className, const QString& method, QStringList& args);
     QCborMap prepare(const QString& className, const QString& queryName);
     QCborMap execute(qint64 handle, QStringList args, int batch, bool packed);
@@ -69,7 +76,7 @@ private:
     MInterpreter m_m;
     QHash<qint64, std::shared_ptr<OpenQuery>> m_queries;
     // Open by id runs the same statement per class over and over.
-    QHash<QString, std::shared_ptr<QSqlQuery>> m_openStatements;
+    QHash<QString, std::shared_ptr<ObjectStatement>> m_openStatements;
     qint64 m_nextHandle = 1;
     // The query whose rows may be held ahead.
     qint64 m_aheadHandle = 0;

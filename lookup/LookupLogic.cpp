@@ -43,18 +43,24 @@ std::shared_ptr<cacheclient::Factory> sessionFactory()
     return session().Factory;
 }
 
+// The object the open sent ahead brought, when it is the one wanted; else opened now. An
+// open sent ahead for another object is dropped either way.
+std::unique_ptr<cacheclient::CacheObject> takeOrOpen(const QString& className, const QString& id)
+{
+    Ahead sent = std::move(ahead());
+    ahead() = Ahead();
+    if (sent.object && sent.className == className && sent.id == id)
+        return sent.object->take();
+    return sessionFactory()->openId(className, id);
+}
+
 QString readObject(const QString& className, const QString& id,
                    const std::function<QString(cacheclient::CacheObject&)>& read)
 {
     std::unique_ptr<cacheclient::CacheObject> object;
     DBBegin();
     try {
-        Ahead sent = std::move(ahead());
-        ahead() = Ahead();
-        if (sent.object && sent.className == className && sent.id == id)
-            object = sent.object->take();
-        else
-            object = sessionFactory()->openId(className, id);
+        object = takeOrOpen(className, id);
         const QString result = read(*object);
         CloseCacheObject(object);
         DBEnd(false);
@@ -65,6 +71,116 @@ QString readObject(const QString& className, const QString& id,
         DBEnd(false);
         throw;
     }
+}
+
+QString conversionFailed(int type)
+{
+    return QStringLiteral("Lookup Fehler bei Feldumwandlung Type #") + QString::number(type);
+}
+
+// The name of a type 11/12 account: the object taken from the open sent ahead (or opened),
+// its name call sent and, when a next account is given, that account's open sent behind it,
+// before anyone waits. finish() waits for the name; the object is closed and the database
+// access ended as readObject does, and a failure reported as convertField reports it.
+class AccountConversion : public PendingConversion
+{
+public:
+    AccountConversion(int type, QString prefix, const QString& accountClass, const QString& id,
+                      const std::optional<QString>& nextId)
+        : m_type(type), m_prefix(std::move(prefix))
+    {
+        DBBegin();
+        m_begun = true;
+        try {
+            m_object = takeOrOpen(accountClass, id);
+            m_args = QStringList{m_object->property(QStringLiteral("Name"))};
+            if (nextId) {
+                m_name = m_object->callAhead(QStringLiteral("NameLogicalToODBC"), m_args);
+                ahead() = Ahead{sessionFactory()->openIdAhead(accountClass, *nextId), accountClass, *nextId};
+            }
+        } catch (const CacheError& error) {
+            fail(error);
+        }
+    }
+    ~AccountConversion() override { end(); }
+
+    QString finish() override
+    {
+        if (m_done)
+            return m_result;
+        try {
+            QString name;
+            if (m_name) {
+                name = m_name->take();
+            } else {
+                QStringList changed = m_args;
+                name = m_object->call(QStringLiteral("NameLogicalToODBC"), changed);
+            }
+            end();
+            m_result = m_prefix + name;
+            m_done = true;
+        } catch (const CacheError& error) {
+            fail(error);
+        }
+        return m_result;
+    }
+
+private:
+    void end()
+    {
+        m_name.reset();
+        if (!m_begun)
+            return;
+        m_begun = false;
+        CloseCacheObject(m_object);
+        DBEnd(false);
+    }
+    // Closed and ended before the box, so the next access finds a clean state.
+    void fail(const CacheError& error)
+    {
+        end();
+        ReportCacheError(error, conversionFailed(m_type));
+        m_result = m_prefix;
+        m_done = true;
+    }
+
+    int m_type;
+    QString m_prefix;
+    std::unique_ptr<cacheclient::CacheObject> m_object;
+    QStringList m_args;
+    std::unique_ptr<cacheclient::PendingText> m_name;
+    QString m_result;
+    bool m_begun = false;
+    bool m_done = false;
+};
+
+class FinishedConversion : public PendingConversion
+{
+public:
+    explicit FinishedConversion(QString text) : m_text(std::move(text)) {}
+    QString finish() override { return m_text; }
+
+private:
+    QString m_text;
+};
+
+std::unique_ptr<PendingConversion> startAccount(int type, const QString& prefix, const QString& value,
+                                                const std::optional<QString>& nextValue)
+{
+    const QString& firma = session().Firma;
+    const QString circle = type == 11 ? QStringLiteral("K") : QStringLiteral("L");
+    const QString accountClass = QStringLiteral("XR.KontoStamm");
+    auto accountId = [&](const QString& number) {
+        return firma + QStringLiteral("||") + circle + QStringLiteral("||") + number;
+    };
+    // Only a next value that converts at all is opened: a cell that is no account number
+    // asks the server nothing.
+    bool nextIsAccount = false;
+    if (nextValue)
+        nextValue->trimmed().toInt(&nextIsAccount);
+    return std::make_unique<AccountConversion>(type, prefix, accountClass, accountId(value),
+                                               nextIsAccount ? std::optional<QString>(accountId(*nextValue))
+                                                             : std::nullopt);
 }
 
 } // namespace
@@ -237,18 +353,53 @@ QDate erpDateOrNull(const QString& value)
 QString shortDateText(const QDate& date)
 {
     // Qt's short forms carry a two-digit year ("dd.MM.yy"); the year is shown in full.
+    // The format is made once per locale: every date cell of a list asks for it.
     static const QRegularExpression twoDigitYear(QStringLiteral("(?<!y)yy(?!y)"));
-    QString format = QLocale().dateFormat(QLocale::ShortFormat);
-    format.replace(twoDigitYear, QStringLiteral("yyyy"));
-    return QLocale().toString(date, format);
+    static QLocale madeFor;
+    static QString format;
+    const QLocale locale;
+    if (format.isNull() || locale != madeFor) {
+        format = locale.dateFormat(QLocale::ShortFormat);
+        format.replace(twoDigitYear, QStringLiteral("yyyy"));
+        madeFor = locale;
+    }
+    return locale.toString(date, format);
 }
 
 std::optional<double> plainNumber(const QString& text)
 {
-    static const QRegularExpression number(QStringLiteral("^[-+]?(\\d+(\\.\\d*)?|\\.\\d+)$"));
+    // An optional sign, then digits with an optional point and decimals, or a point and
+    // decimals; digits are 0-9 only. Checked by hand: it runs for every cell of a list.
     const QString t = text.trimmed();
-    if (!number.match(t).hasMatch())
+    qsizetype at = 0;
+    const qsizetype end = t.size();
+    auto digits = [&] {
+        const qsizetype from = at;
+        while (at < end && t.at(at) >= u'0' && t.at(at) <= u'9')
+            ++at;
+        return at - from;
+    };
+    if (at < end && (t.at(at) == u'-' || t.at(at) == u'+'))
+        ++at;
+    const bool whole = digits() > 0;
+    if (at < end && t.at(at) == u'.') {
+        ++at;
+        if (digits() == 0 && !whole)
+            return std::nullopt;
+    } else if (!whole) {
         return std::nullopt;
+    }
+    if (at != end)
+        return std::nullopt;
+    // Whole numbers of up to 15 digits are exact as doubles: no need for the general conversion.
+    const qsizetype sign = t.front() == u'-' || t.front() == u'+' ? 1 : 0;
+    if (whole && !t.contains(u'.') && end - sign <= 15) {
+        qint64 n = 0;
+        for (qsizetype i = sign; i < end; ++i)
+            n = n * 10 + (t.at(i).unicode() - u'0');
+        const double value = static_cast<double>(n);
+        return t.front() == u'-' ? -value : value;
+    }
     return t.toDouble();
 }
 
@@ -321,36 +472,27 @@ QString convertField(int type, const QString& value, qint32& lastAccount,
                                   return o.call(QStringLiteral("BAUKBEZLogicalToDisplay"),
                                                 o.property(QStringLiteral("BAUKBEZ")));
                               });
-        default: {
-            const QString circle = type == 11 ? QStringLiteral("K") : QStringLiteral("L");
-            const QString accountClass = QStringLiteral("XR.KontoStamm");
-            auto accountId = [&](const QString& number) {
-                return firma + QStringLiteral("||") + circle + QStringLiteral("||") + number;
-            };
-            // Only a next value that converts at all is opened: a cell that is no account
-            // number asks the server nothing.
-            bool nextIsAccount = false;
-            if (nextValue)
-                nextValue->trimmed().toInt(&nextIsAccount);
-            return prefix + readObject(accountClass, accountId(value), [&](cacheclient::CacheObject& o) {
-                       const QStringList args{o.property(QStringLiteral("Name"))};
-                       if (!nextIsAccount) {
-                           QStringList changed = args;
-                           return o.call(QStringLiteral("NameLogicalToODBC"), changed);
-                       }
-                       auto name = o.callAhead(QStringLiteral("NameLogicalToODBC"), args);
-                       const QString nextId = accountId(*nextValue);
-                       ahead() =
-                           Ahead{sessionFactory()->openIdAhead(accountClass, nextId), accountClass, nextId};
-                       return name->take();
-                   });
-        }
+        default:
+            return startAccount(type, prefix, value, nextValue)->finish();
         }
     } catch (const CacheError& error) {
-        ReportCacheError(error,
-                         QStringLiteral("Lookup Fehler bei Feldumwandlung Type #") + QString::number(type));
+        ReportCacheError(error, conversionFailed(type));
         return prefix;
     }
+}
+
+std::unique_ptr<PendingConversion> startConversion(int type, const QString& value, qint32& lastAccount,
+                                                   const std::optional<QString>& nextValue)
+{
+    if (type == 11 || type == 12) {
+        bool ok = false;
+        const qint32 account = value.trimmed().toInt(&ok);
+        if (ok) {
+            lastAccount = account;
+            return startAccount(type, QString::number(lastAccount) + QStringLiteral(" / "), value, nextValue);
+        }
+    }
+    return std::make_unique<FinishedConversion>(convertField(type, value, lastAccount, nextValue));
 }
 
 bool isRightAligned(int conversionType)

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace lookup {
@@ -84,6 +85,19 @@ bool sortsBefore(SortKind kind, const QVariant& a, const QString& aText, const Q
 // cost one wait less while the server sees the same calls in the same order.
 QString convertField(int type, const QString& value, qint32& lastAccount,
                      const std::optional<QString>& nextValue = std::nullopt);
+// A cell conversion whose server call may still be on its way: finish() waits for it and
+// gives the text convertField would have given, with the same error handling. Dropped
+// unfinished, it ends its database access and leaves the reply unread.
+class PendingConversion
+{
+public:
+    virtual ~PendingConversion() = default;
+    virtual QString finish() = 0;
+};
+// As convertField, but an account conversion (11, 12) returns once its call has left, so the
+// caller can prepare the row's other cells while the server answers.
+std::unique_ptr<PendingConversion> startConversion(int type, const QString& value, qint32& lastAccount,
+                                                   const std::optional<QString>& nextValue = std::nullopt);
 // Drops an open sent ahead that no row took (the page ended early).
 void dropConversionAhead();
 bool isRightAligned(int conversionType);

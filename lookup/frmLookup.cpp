@@ -163,7 +163,9 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     for (int n = 0; n < SlotCount; ++n) {
         cmbParam[n] = new QComboBox(Frame1);
         cmbParam[n]->setObjectName(QStringLiteral("cmbParam%1").arg(n));
-        cmbParam[n]->setEditable(true);
+        // A combo box no slot places stays hidden and unread; making it editable would cost
+        // as much as building the rest of the dialog.
+        cmbParam[n]->setEditable(m_slots.cmbParam[n] >= 0);
         cmbParam[n]->setInsertPolicy(QComboBox::NoInsert);
         place(cmbParam[n], BoxLefts[0], BoxTops[0], BoxWidth, BoxHeight);
         cmbParam[n]->hide();
@@ -384,7 +386,16 @@ void frmLookup::setTabOrderByLayout()
 
 int frmLookup::measure(const QString& text) const
 {
-    return qRound(Twips::fromPixels(fontMetrics().horizontalAdvance(text)));
+    // A text's width in pixels depends on the font alone; the same font object (a copy of
+    // it, not merely an equal one) gives the same width, so a changed font measures anew.
+    if (!font().isCopyOf(m_measuredFont)) {
+        m_measured.clear();
+        m_measuredFont = font();
+    }
+    auto it = m_measured.constFind(text);
+    if (it == m_measured.constEnd())
+        it = m_measured.insert(text, fontMetrics().horizontalAdvance(text));
+    return qRound(Twips::fromPixels(*it));
 }
 
 void frmLookup::buildColumns()
@@ -430,48 +441,70 @@ int frmLookup::onlyAccessingConversion() const
 
 void frmLookup::addCurrentRow(bool anotherFollows)
 {
-    const int accessing = anotherFollows ? onlyAccessingConversion() : 0;
+    const int accessing = onlyAccessingConversion();
+    // The row's one conversion that asks the server leaves first, with the next row's open
+    // behind it; the other cells are prepared while the server answers. The server sees the
+    // same calls in the same order: the other cells ask it nothing.
+    std::unique_ptr<lookup::PendingConversion> pending;
+    if (accessing > 0 &&
+        (m_slots.conversionType(accessing) == 11 || m_slots.conversionType(accessing) == 12)) {
+        int c = 0;
+        for (int d = 0; d < accessing;)
+            if (++c != m_state.IdColumn)
+                ++d;
+        std::optional<QString> next;
+        if (anotherFollows)
+            if (const std::optional<QString> held = m_query->heldNextValue(c))
+                next = ConvertText(*held, QStringLiteral("VELMOR"), false);
+        pending = lookup::startConversion(
+            m_slots.conversionType(accessing),
+            ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false), m_state.LastAccount, next);
+    }
     auto* item = new LookupItem(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
     item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
-    int d = 0;
-    for (int c = 1; c <= m_columnCount; ++c) {
-        if (c == m_state.IdColumn)
-            continue;
-        ++d;
+    auto cell = [&](int c, int d) {
         QString v = ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false);
         QString sample = v;
         const bool dateColumn = m_slots.isDateColumn(d);
+        QDate date;
+        QString dateText;
         if (dateColumn) {
-            const QDate date = erpDateOrNull(v);
-            if (date.isValid())
-                sample = shortDateText(date) + QStringLiteral("99");
+            date = erpDateOrNull(v);
+            if (date.isValid()) {
+                dateText = shortDateText(date);
+                sample = dateText + QStringLiteral("99");
+            }
         }
         const int type = m_slots.conversionType(d);
         // An amount sorts by the value it was formatted from.
         const std::optional<double> number = plainNumber(v);
         if (type != -1) {
-            std::optional<QString> next;
-            if (d == accessing && (type == 11 || type == 12))
-                if (const std::optional<QString> held = m_query->heldNextValue(c))
-                    next = ConvertText(*held, QStringLiteral("VELMOR"), false);
-            v = convertField(type, v, m_state.LastAccount, next);
+            v = d == accessing && pending ? pending->finish() : convertField(type, v, m_state.LastAccount);
             sample = v;
         }
-        const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
-        if (m_state.ColumnWidths.value(d) < w && d < m_state.ColumnWidths.size()) {
-            m_state.ColumnWidths[d] = w;
-            ListView1->setColumnWidth(d - 1, Twips::toPixels(w));
+        // A column at its widest grows no more: its cells need no measuring.
+        if (d < m_state.ColumnWidths.size() && m_state.ColumnWidths.at(d) < MaxColumnWidth) {
+            const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
+            if (m_state.ColumnWidths.at(d) < w) {
+                m_state.ColumnWidths[d] = w;
+                ListView1->setColumnWidth(d - 1, Twips::toPixels(w));
+            }
         }
         if (dateColumn) {
-            // A value that is no ERP date number (e.g. empty) is shown as it came.
-            const QDate date = erpDateOrNull(v);
-            item->setText(d - 1, date.isValid() ? shortDateText(date) : v);
+            // A value that is no ERP date number (e.g. empty) is shown as it came. Without a
+            // conversion the date is the one read above.
+            if (type != -1) {
+                date = erpDateOrNull(v);
+                dateText = date.isValid() ? shortDateText(date) : QString();
+            }
+            item->setText(d - 1, date.isValid() ? dateText : v);
             if (date.isValid())
                 item->setData(d - 1, SortValueRole, date);
         } else {
             item->setText(d - 1, v);
-            const std::optional<double> shown = isRightAligned(type) ? number : plainNumber(v);
+            // Without a conversion the shown text is the value itself: its number is known.
+            const std::optional<double> shown = isRightAligned(type) || type == -1 ? number : plainNumber(v);
             if (shown)
                 item->setData(d - 1, SortValueRole, *shown);
             else if (!v.trimmed().isEmpty())
@@ -479,7 +512,21 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         }
         if (isRightAligned(type))
             item->setTextAlignment(d - 1, Qt::AlignRight | Qt::AlignVCenter);
+    };
+    // The cell that waits for the server comes last, so every other cell is prepared meanwhile.
+    int waiting = 0;
+    int d = 0;
+    for (int c = 1; c <= m_columnCount; ++c) {
+        if (c == m_state.IdColumn)
+            continue;
+        ++d;
+        if (d == accessing && pending)
+            waiting = c;
+        else
+            cell(c, d);
     }
+    if (waiting > 0)
+        cell(waiting, accessing);
     ListView1->addTopLevelItem(item);
 }
 

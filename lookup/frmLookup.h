@@ -4,6 +4,8 @@
 #include "LookupRequest.h"
 
 #include <QDialog>
+#include <QFont>
+#include <QHash>
 #include <array>
 #include <functional>
 
@@ -133,6 +135,10 @@ private:
     QStringList m_arguments;
     int m_columnCount = 0;
     int m_sortColumn = -1;
+    // Pixel widths of texts already measured in m_measuredFont: shaping a text costs more than
+    // the rest of its cell.
+    mutable QHash<QString, int> m_measured;
+    mutable QFont m_measuredFont;
     // Per list column: cells with a text that is no number.
     QList<int> m_textCells;
     QMenu* m_sortMenu = nullptr;

@@ -240,6 +240,14 @@ private slots:
                                   << "VELMOR" << false << "Ärger Öl Übel";
         QTest::newRow("o umlaut") << "Sch|n"
                                   << "VELMOR" << false << "Schön";
+        QTest::newRow("every code") << "{|}~[\\]õ{"
+                                    << "VELMOR" << false << "äöüßÄÖÜ§ä";
+        QTest::newRow("no code") << "Meier & Co. 12/3"
+                                 << "VELMOR" << false << "Meier & Co. 12/3";
+        QTest::newRow("empty") << ""
+                               << "VELMOR" << false << "";
+        QTest::newRow("codes upper") << "m}ller"
+                                     << "VELMOR" << true << "MüLLER";
         QTest::newRow("search key") << "Tür Straße"
                                     << "VELMORSUCHE" << true << "TUER STRASSE";
         QTest::newRow("search lower umlauts") << "müller größe"

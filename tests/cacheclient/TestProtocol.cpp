@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QtEndian>
 #include <functional>
+#include <limits>
 #include <tuple>
 
 using namespace cacheclient;
@@ -197,6 +198,38 @@ private slots:
         // A failed reader never recovers: the connection is to be closed.
         reader.append(protocol::encodeFrame(QCborMap{{protocol::key::Id, 1}}));
         QCOMPARE(reader.next(m), Status::Error);
+    }
+
+    // A payload written item by item has the bytes of the same map through QCborValue, at
+    // every boundary of the head's length.
+    void writerMatchesTheMapEncoding_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("number");
+        for (const qsizetype length : {0, 23, 24, 255, 256, 65535, 65536})
+            QTest::addRow("text of %lld", static_cast<long long>(length))
+                << QString(length, u'a') << qint64(0);
+        QTest::newRow("beyond ASCII") << QStringLiteral("Grüße § \u20ac") << qint64(1);
+        for (const qint64 number :
+             {qint64(23), qint64(24), qint64(255), qint64(256), qint64(65535), qint64(65536),
+              qint64(4294967295), qint64(4294967296), qint64(-1), qint64(-24), qint64(-25), qint64(-257),
+              std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()})
+            QTest::addRow("number %lld", static_cast<long long>(number)) << QString("x") << number;
+    }
+
+    void writerMatchesTheMapEncoding()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, number);
+        protocol::CborWriter writer;
+        writer.map(2);
+        writer.text("t");
+        writer.text(text);
+        writer.text("n");
+        writer.integer(number);
+        const QCborMap map{{"t", text}, {"n", number}};
+        QCOMPARE(writer.payload(), map.toCborValue().toCbor());
+        QCOMPARE(protocol::frameOf(writer.payload()), protocol::encodeFrame(map));
     }
 
     void truncatedFrameWaits()

@@ -9,8 +9,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+#include <arpa/inet.h>
 #include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace cacheclient;
 namespace key = protocol::key;
@@ -52,6 +57,81 @@ public:
 private:
     QTcpServer m_server;
     Script m_script;
+};
+
+// A server on a blocking socket in a thread of its own, so that it answers while the client
+// waits in the kernel, not only while the client's event loop runs. After the handshake
+// every request goes to the script with the descriptor to write to.
+class ThreadServer : public QThread
+{
+public:
+    using Script = std::function<void(int fd, const QCborMap& request)>;
+
+    explicit ThreadServer(Script script) : m_script(std::move(script))
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_listener, 1);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        start();
+    }
+    ~ThreadServer() override
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        wait();
+        ::close(m_listener);
+    }
+    QString connectString() const { return QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(m_port); }
+
+    static void writeAll(int fd, const QByteArray& bytes)
+    {
+        for (qsizetype at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.constData() + at, static_cast<size_t>(bytes.size() - at));
+            if (n <= 0)
+                return;
+            at += n;
+        }
+    }
+
+protected:
+    void run() override
+    {
+        const int fd = ::accept(m_listener, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        // Larger than a request may be, for the test of a request the kernel takes in parts.
+        protocol::FrameReader reader(protocol::ReplyLimits);
+        char chunk[4096];
+        bool open = true;
+        while (open) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            reader.append(QByteArray(chunk, n));
+            QCborMap request;
+            while (open && reader.next(request) == protocol::FrameReader::Status::Frame) {
+                if (request.value(key::Op).toString() == protocol::op::Hello) {
+                    writeAll(fd, protocol::encodeFrame(QCborMap{{key::Id, request.value(key::Id)},
+                                                                {key::Version, protocol::Version}}));
+                    continue;
+                }
+                const QString line = request.value(key::Args).toArray().at(0).toString();
+                m_script(fd, request);
+                open = !line.startsWith("close");
+            }
+        }
+        ::close(fd);
+    }
+
+private:
+    Script m_script;
+    int m_listener;
+    quint16 m_port = 0;
 };
 
 QCborMap reply(const QCborMap& request, const QString& ret)
@@ -151,6 +231,81 @@ private slots:
         }
         // A server error leaves the link standing; every other failure ends it.
         QCOMPARE(f->isConnected(), behaviour == "error");
+    }
+
+    // Replies read from the descriptor while the client waits in the kernel, and through the
+    // socket once its event loop runs, arrive whole and in order; the server's last word before
+    // it closes the link becomes the error's text.
+    void repliesWhileWaitingInTheKernel_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one piece") << "whole"
+                                   << "echo:whole";
+        QTest::newRow("pieces within the kernel wait") << "split 1"
+                                                       << "echo:split 1";
+        QTest::newRow("pieces across the event loop") << "split 40"
+                                                      << "echo:split 40";
+        QTest::newRow("large reply") << "large" << QString(300000, u'x');
+        // More than the socket buffers hold while the server sleeps: the kernel takes part of
+        // the request, the socket sends the rest; the server must see it whole and in order.
+        QTest::newRow("request in parts") << "long"
+                                          << "echo:16000000";
+        QTest::newRow("last word, then closed") << "close word"
+                                                << "error:Wartung";
+        QTest::newRow("closed without a word") << "close"
+                                               << "error:Verbindung zum Server unterbrochen";
+    }
+
+    void repliesWhileWaitingInTheKernel()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
+        ThreadServer server([](int fd, const QCborMap& request) {
+            const QString line = request.value(key::Args).toArray().at(0).toString();
+            if (line == "close")
+                return;
+            if (line.startsWith("long")) {
+                const bool inOrder = line.size() == 16000000 && line.count(u'y') == line.size() - 4;
+                ThreadServer::writeAll(
+                    fd, protocol::encodeFrame(reply(request, inOrder ? "echo:16000000" : "echo:damaged")));
+                return;
+            }
+            if (line == "close word") {
+                ThreadServer::writeAll(
+                    fd, protocol::encodeFrame(protocol::errorReply(0, protocol::error::Timeout, "Wartung")));
+                return;
+            }
+            const QByteArray frame = protocol::encodeFrame(
+                reply(request, line == "large" ? QString(300000, u'x') : "echo:" + line));
+            if (!line.startsWith("split")) {
+                ThreadServer::writeAll(fd, frame);
+                return;
+            }
+            // Header and half the payload, a pause, then the rest.
+            const int pauseMs = line.mid(6).toInt();
+            ThreadServer::writeAll(fd, frame.first(frame.size() / 2));
+            QThread::msleep(pauseMs);
+            ThreadServer::writeAll(fd, frame.sliced(frame.size() / 2));
+        });
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        channelFor(f, holder);
+        QString cs = server.connectString();
+        QVERIFY(f->connect(cs));
+        if (line == "long")
+            line += QString(16000000 - 4, u'y');
+        QString got;
+        for (int round = 0; round < 2 && f->isConnected(); ++round) {
+            try {
+                got = callXecute(*f, line);
+            } catch (const CacheError& error) {
+                QCOMPARE(error.number(), int(ClientError::ConnectionLost));
+                got = "error:" + error.description().section(": ", -1);
+            }
+            QCOMPARE(got, expected);
+        }
+        QCOMPARE(f->isConnected(), !line.startsWith("close"));
     }
 
     void connectFailures()

@@ -1,15 +1,17 @@
 // The demo ERP server through the object client, in process: objects, class methods,
 // queries and M lines with the shapes the program relies on.
 #include "cacheclient/Factory.h"
+#include "cacheclient/Protocol.h"
 #include "erpsim/DemoData.h"
 #include "erpsim/LocalServer.h"
 #include "erpsim/Session.h"
+#include "erpsim/Storage.h"
 #include "erpsim/Trace.h"
 
-#include "cacheclient/Protocol.h"
 #include "cacheclient/RowCells.h"
 
 #include <QCborArray>
+#include <QCborValue>
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
@@ -713,6 +715,95 @@ private slots:
         m_server->setReachable(true);
         QString bad = "nonsense";
         QVERIFY(!f->connect(bad));
+    }
+
+    // Open by id gives each stored value as text the way the SQL module reads it: NULL as an
+    // empty text, a REAL in its shortest exact form, texts and key pieces beyond ASCII unchanged.
+    void openGivesStoredValuesAsText_data()
+    {
+        QTest::addColumn<QString>("cls");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("NULL") << "XR.KontoStamm"
+                              << "8||K||4711"
+                              << "Name"
+                              << "";
+        QTest::newRow("text beyond ASCII") << "XR.KontoStamm"
+                                           << "8||K||4711"
+                                           << "KBEZ"
+                                           << "MÜLLER \"X\"";
+        QTest::newRow("REAL with a fraction") << "XR.KontoStamm"
+                                              << "8||K||4711"
+                                              << "Gruppe"
+                                              << "2.5";
+        QTest::newRow("REAL beyond 15 digits") << "XR.KontoStamm"
+                                               << "8||K||4712"
+                                               << "Gruppe"
+                                               << "0.30000000000000004";
+        QTest::newRow("REAL beyond integers") << "XR.KontoStamm"
+                                              << "8||K||4712"
+                                              << "SAKonto"
+                                              << "1e+20";
+        QTest::newRow("large integer") << "XR.KontoStamm"
+                                       << "8||K||4711"
+                                       << "SAKonto"
+                                       << "9007199254740993";
+        QTest::newRow("number piece with blanks") << "XR.KontoStamm"
+                                                  << "8||K|| 4712 "
+                                                  << "Nr"
+                                                  << "4712";
+        QTest::newRow("text key beyond ASCII") << "XR.ParAnwPar"
+                                               << "8||FXR||Größe's"
+                                               << "Parameter"
+                                               << "groß";
+        QTest::newRow("empty text key") << "XR.ParAnwPar"
+                                        << "8||||M_1"
+                                        << "Parameter"
+                                        << "leer";
+    }
+
+    void openGivesStoredValuesAsText()
+    {
+        QFETCH(QString, cls);
+        QFETCH(QString, id);
+        QFETCH(QString, property);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("values.db");
+        {
+            erpsim::Storage storage(path);
+            for (const char* insert : {"INSERT INTO konto(firma, kreis, nr, kbez, name, gruppe, sakonto)"
+                                       " VALUES (8, 'K', 4711, 'MÜLLER \"X\"', NULL, 2.5, 9007199254740993)",
+                                       "INSERT INTO konto(firma, kreis, nr, kbez, name, gruppe, sakonto)"
+                                       " VALUES (8, 'K', 4712, 'B', 'b', 0.1 + 0.2, 1e20)",
+                                       "INSERT INTO anw_par VALUES (8, 'FXR', 'Größe''s', 'groß', '')",
+                                       "INSERT INTO anw_par VALUES (8, '', 'M_1', 'leer', '')"})
+                erpsim::exec(storage.db(), QString::fromUtf8(insert));
+        }
+        erpsim::LocalServer server(path);
+        auto f = server.createFactory();
+        QString cs = QStringLiteral("cn_iptcp:127.0.0.1[1972]:VELMOR");
+        QVERIFY(f->connect(cs));
+        QCOMPARE(f->openId(cls, id)->property(property), expected);
+        // The statement is kept for the next open of the class, with nothing left bound.
+        QCOMPARE(errorOf([&] { f->openId(cls, "8||K"); }), 5809);
+        QCOMPARE(f->openId(cls, id)->property(property), expected);
+
+        // The reply written straight from the row is byte for byte what the map encodes to.
+        namespace key = cacheclient::protocol::key;
+        erpsim::Session session(path);
+        session.handle(QCborMap{{key::Id, 1},
+                                {key::Op, cacheclient::protocol::op::Hello},
+                                {key::Version, cacheclient::protocol::Version}});
+        const auto reply = session.handle(QCborMap{{key::Id, 70000},
+                                                   {key::Op, cacheclient::protocol::op::Open},
+                                                   {key::Class, cls},
+                                                   {key::ObjectId, id}});
+        const QCborMap decoded = QCborValue::fromCbor(reply.payload).toMap();
+        QCOMPARE(decoded.toCborValue().toCbor(), reply.payload);
+        QCOMPARE(decoded.value(key::Props).toMap().value(property).toString(), expected);
+        QCOMPARE(decoded.value(key::Id).toInteger(), 70000);
     }
 
     void demoDataIsDeterministic()

@@ -1009,6 +1009,13 @@ private slots:
         const QList<qint32> before = widths;
         pressEnter(d.txtParam[0]);
         QCOMPARE(d.state().ColumnWidths, before);
+        // In a larger font the texts are measured anew, not taken from the earlier font.
+        QFont larger = d.font();
+        larger.setPointSizeF(larger.pointSizeF() * 2);
+        d.setFont(larger);
+        pressEnter(d.txtParam[0]);
+        QVERIFY(measure(&d, "UlmxX") > before[4]);
+        QCOMPARE(d.state().ColumnWidths[4], measure(&d, "UlmxX"));
     }
 
     void dateInTheFirstDisplayColumn()
@@ -1059,6 +1066,38 @@ private slots:
         QCOMPARE(d.state().LastAccount, 4711);
         // The row keys are the unconverted key column.
         QCOMPARE(d.state().RowKeys, (QStringList{"", "k1", "k2", "k3"}));
+    }
+
+    // The account cell is filled after the row's other cells, while its call is answered: a
+    // failing account gives its one box and the prefix, and every cell of every row is filled.
+    void accountColumnFilledLast()
+    {
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        QVERIFY(loginAsDemoUser());
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def{{"Firma"}, {"ID", "Nr", "Kunde", "Datum", "Ort"}, 1, {}};
+        def.rows << QStringList{"k1", "1", "004711", "1040315", "Ulm"}
+                 << QStringList{"k2", "2", "99", "1040316", "Au"}
+                 << QStringList{"k3", "3", "4712", "", "Bonn"}
+                 << QStringList{"k4", "4", "", "1040317", "Kiel"};
+        LookupRequest r = fakeRequest(fake, def);
+        r.FeldUmwandl1 = 2;
+        r.FeldUmwandl1Type = 11;
+        r.DatumFeld1 = 3;
+        frmLookup d(r);
+        d.start();
+        QTreeWidget* list = d.ListView1;
+        QCOMPARE(columnTexts(list, 1), (QStringList{"4711 / Bauunternehmung Müller & Söhne GmbH", "99 / ",
+                                                    "4712 / Dachdeckerei Weiß e.K.", ""}));
+        QCOMPARE(columnTexts(list, 0), (QStringList{"1", "2", "3", "4"}));
+        QCOMPARE(columnTexts(list, 2), (QStringList{"15.03.2004", "16.03.2004", "", "17.03.2004"}));
+        QCOMPARE(columnTexts(list, 3), (QStringList{"Ulm", "Au", "Bonn", "Kiel"}));
+        QCOMPARE(boxes.shown().size(), 1);
+        QVERIFY(boxes.lastText().startsWith("Vorgang: Lookup Fehler bei Feldumwandlung Type #11."));
+        QCOMPARE(d.state().LastAccount, 0);
+        const QList<qint32>& widths = d.state().ColumnWidths;
+        QCOMPARE(widths[2], qBound(250, measure(&d, "4711 / Bauunternehmung Müller & Söhne GmbHxX"), 1500));
     }
 
     void amountColumnIsRightAligned()

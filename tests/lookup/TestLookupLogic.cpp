@@ -8,6 +8,7 @@
 
 #include <QLocale>
 #include <QTest>
+#include <cmath>
 
 using namespace lookup;
 
@@ -256,11 +257,23 @@ private slots:
         QTest::newRow("whole") << "10022" << 10022.0;
         QTest::newRow("decimals") << " 1361.13 " << 1361.13;
         QTest::newRow("negative") << "-5" << -5.0;
+        QTest::newRow("negative zero") << "-0" << 0.0;
         QTest::newRow("no leading zero") << "-.5" << -0.5;
         QTest::newRow("leading zeros") << "004711" << 4711.0;
         QTest::newRow("empty") << "" << none;
         QTest::newRow("document number") << "2004/000123" << none;
         QTest::newRow("exponent") << "1e5" << none;
+        QTest::newRow("point only") << "." << none;
+        QTest::newRow("15 digits") << "999999999999999" << 999999999999999.0;
+        QTest::newRow("16 digits") << "9007199254740993" << 9007199254740992.0;
+        QTest::newRow("plus sign") << "+7" << 7.0;
+        QTest::newRow("sign only") << "-" << none;
+        QTest::newRow("trailing point") << "+12." << 12.0;
+        QTest::newRow("two points") << "1.2.3" << none;
+        QTest::newRow("blank inside") << "12 3" << none;
+        QTest::newRow("date") << "24.12.2023" << none;
+        QTest::newRow("account with name") << "4711 / M\u00fcller" << none;
+        QTest::newRow("digits of another script") << QString::fromUtf8("\u0661\u0662") << none;
     }
 
     void plainNumbers()
@@ -269,8 +282,11 @@ private slots:
         QFETCH(double, value);
         const std::optional<double> number = plainNumber(text);
         QCOMPARE(number.has_value(), !qIsNaN(value));
-        if (number)
+        if (number) {
             QCOMPARE(*number, value);
+            // The sign of a zero is kept, as the general conversion keeps it.
+            QCOMPARE(std::signbit(*number), std::signbit(text.trimmed().toDouble()));
+        }
     }
 
     void cellsWithoutValueSortFirst()
@@ -328,6 +344,28 @@ private slots:
         qint32 account = 0;
         QCOMPARE(convertField(type, value, account), shown);
         QCOMPARE(account, lastAccount);
+
+        // Started with the next row's account behind it and finished later, it gives the same.
+        qint32 started = 0;
+        const auto pending = startConversion(type, value, started, QStringLiteral("70001"));
+        QCOMPARE(started, lastAccount);
+        QCOMPARE(pending->finish(), shown);
+        QCOMPARE(pending->finish(), shown);
+        QCOMPARE(convertField(12, "70001", started),
+                 QStringLiteral("70001 / Baustoffwerke Schwäbisch Hall GmbH"));
+        QCOMPARE(boxes.shown().size(), 0);
+    }
+
+    void conversionDroppedUnfinishedEndsItsAccess()
+    {
+        ScriptedBoxes boxes;
+        QVERIFY(loginAsDemoUser());
+        qint32 account = 0;
+        startConversion(11, "004711", account, QStringLiteral("004712")).reset();
+        dropConversionAhead();
+        QCOMPARE(convertField(8, "CHF", account), QStringLiteral("SFR"));
+        QCOMPARE(convertField(11, "004712", account).section(" / ", 0, 0), QStringLiteral("4712"));
+        QCOMPARE(boxes.shown().size(), 0);
     }
 
     void buildingSiteUsesTheLastAccount()
@@ -370,6 +408,11 @@ private slots:
         QVERIFY(boxes.lastText().startsWith(
             QStringLiteral("Vorgang: Lookup Fehler bei Feldumwandlung Type #%1.").arg(type)));
         // The next access works.
+        QCOMPARE(convertField(8, "EUR", account), QStringLiteral("EUR"));
+        // Started and finished later: one box, the same text.
+        boxes.answer(QMessageBox::Ok);
+        QCOMPARE(startConversion(type, value, account)->finish(), shown);
+        QCOMPARE(boxes.shown().size(), 2);
         QCOMPARE(convertField(8, "EUR", account), QStringLiteral("EUR"));
     }
 };
