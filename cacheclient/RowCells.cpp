@@ -89,6 +89,25 @@ void appendCell(QByteArray& cells, QStringView text)
     cells.append(utf8);
 }
 
+bool appendAsciiCell(QByteArray& cells, const char* bytes, qsizetype size)
+{
+    const qsizetype at = cells.size();
+    const int head = writeHead(nullptr, quint64(size));
+    cells.resize(at + head + size);
+    char* out = cells.data() + at;
+    writeHead(out, quint64(size));
+    out += head;
+    uchar wide = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        wide |= uchar(bytes[i]);
+        out[i] = bytes[i];
+    }
+    if (wide < 0x80)
+        return true;
+    cells.truncate(at);
+    return false;
+}
+
 QString checkCells(const QByteArray& cells, qsizetype rows, qsizetype width)
 {
     // Every cell takes a byte at least, so a count beyond the bytes is a lie.

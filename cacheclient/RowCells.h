@@ -18,6 +18,9 @@ inline const QString Count = QStringLiteral("count");
 } // namespace key
 
 void appendCell(QByteArray& cells, QStringView text);
+// Appends a cell of UTF-8 bytes when they are 7-bit, as the ERP's texts are; false (nothing
+// appended) when they are not.
+bool appendAsciiCell(QByteArray& cells, const char* bytes, qsizetype size);
 
 // An error text when the bytes are not exactly rows × width cells; empty when they are.
 QString checkCells(const QByteArray& cells, qsizetype rows, qsizetype width);

@@ -34,8 +34,10 @@ class OpenQuery
 public:
     explicit OpenQuery(const QueryDef* def) : def(def) {}
     const QueryDef* def;
-    std::unique_ptr<QSqlQuery> cursor;
+    std::unique_ptr<ObjectStatement> cursor;
     bool end = true;
+    // A step has given a row since the last execute.
+    bool stepped = false;
     // Rows read ahead of the client's next fetch, packed, and where in `ahead` each one ends.
     QByteArray ahead;
     QList<qsizetype> aheadEnds;
@@ -44,34 +46,12 @@ public:
     // Reading ahead ran out of memory in the middle of a row: the rows cannot go on whole.
     bool broken = false;
 
-    void restart(std::unique_ptr<QSqlQuery> newCursor)
-    {
-        cursor = std::move(newCursor);
-        end = !cursor;
-        ahead.clear();
-        aheadEnds.clear();
-        aheadWanted = 0;
-        broken = false;
-    }
+    void restart(std::unique_ptr<ObjectStatement> newCursor);
 
     bool atEnd() const { return end && aheadEnds.isEmpty(); }
 
     // Appends the cursor's next row to cells; false after the last.
-    bool readRow(QByteArray& cells)
-    {
-        if (end || !cursor)
-            return false;
-        if (!cursor->next()) {
-            end = true;
-            cursor.reset();
-            return false;
-        }
-        for (int c = 0, columns = int(def->columns.size()); c < columns; ++c) {
-            const QVariant value = cursor->value(c);
-            cacheclient::protocol::appendCell(cells, value.isNull() ? QString() : value.toString());
-        }
-        return true;
-    }
+    bool readRow(QByteArray& cells);
 
     // Up to `batch` rows into cells, those read ahead first; returns how many.
     qint64 take(int batch, QByteArray& cells)
@@ -366,6 +346,54 @@ private:
     sqlite3_stmt* m_statement = nullptr;
 };
 
+void OpenQuery::restart(std::unique_ptr<ObjectStatement> newCursor)
+{
+    cursor = std::move(newCursor);
+    end = !cursor;
+    stepped = false;
+    ahead.clear();
+    aheadEnds.clear();
+    aheadWanted = 0;
+    broken = false;
+}
+
+bool OpenQuery::readRow(QByteArray& cells)
+{
+    if (end || !cursor)
+        return false;
+    sqlite3_stmt* const statement = cursor->handle();
+    const int step = sqlite3_step(statement);
+    if (step != SQLITE_ROW) {
+        // As through the SQL module: a failing first step fails the execute, a later one ends the rows.
+        const QString failure =
+            step == SQLITE_DONE || stepped ? QString() : ObjectStatement::errorText(statement);
+        end = true;
+        cursor.reset();
+        if (!failure.isEmpty())
+            throw serverError(ServerError::Storage, failure);
+        return false;
+    }
+    stepped = true;
+    for (int c = 0, columns = int(def->columns.size()); c < columns; ++c) {
+        // Cells in SQLite's UTF-8 as they are when 7-bit, else as the SQL module would give them.
+        switch (sqlite3_column_type(statement, c)) {
+        case SQLITE_TEXT:
+            if (cacheclient::protocol::appendAsciiCell(
+                    cells, reinterpret_cast<const char*>(sqlite3_column_text(statement, c)),
+                    sqlite3_column_bytes(statement, c)))
+                continue;
+            break;
+        case SQLITE_BLOB:
+            cacheclient::protocol::appendCell(
+                cells, QString::fromUtf8(static_cast<const char*>(sqlite3_column_blob(statement, c)),
+                                         sqlite3_column_bytes(statement, c)));
+            continue;
+        }
+        cacheclient::protocol::appendCell(cells, ObjectStatement::text(statement, c));
+    }
+    return true;
+}
+
 QByteArray Session::open(const QString& className, const QString& id, qint64 requestId)
 {
     const StoredClass* cls = Catalog::findClass(className);
@@ -548,14 +576,28 @@ QCborMap Session::execute(qint64 handle, QStringList args, int batch, bool packe
         args << QString();
     args = args.mid(0, expected);
     const QueryPlan plan = q.def->plan(args);
-    auto cursor = std::make_unique<QSqlQuery>(m_storage.db());
-    cursor->setForwardOnly(true);
-    if (!cursor->prepare(plan.sql))
-        throw serverError(ServerError::Storage, cursor->lastError().text());
-    for (const QVariant& b : plan.binds)
-        cursor->addBindValue(b);
-    if (!cursor->exec())
-        throw serverError(ServerError::Storage, cursor->lastError().text());
+    auto cursor = std::make_unique<ObjectStatement>(m_storage.db(), plan.sql);
+    sqlite3_stmt* const statement = cursor->handle();
+    for (int i = 0; i < plan.binds.size(); ++i) {
+        // Bound as the SQL module binds: a null value (a null text too) is NULL.
+        const QVariant& value = plan.binds.at(i);
+        int bound = SQLITE_OK;
+        if (value.isNull()) {
+            bound = sqlite3_bind_null(statement, i + 1);
+        } else if (value.typeId() == QMetaType::Bool || value.typeId() == QMetaType::Int ||
+                   value.typeId() == QMetaType::UInt || value.typeId() == QMetaType::LongLong) {
+            bound = sqlite3_bind_int64(statement, i + 1, value.toLongLong());
+        } else if (value.typeId() == QMetaType::Double) {
+            bound = sqlite3_bind_double(statement, i + 1, value.toDouble());
+        } else {
+            const QString text = value.toString();
+            bound = sqlite3_bind_text16(statement, i + 1, text.utf16(),
+                                        static_cast<int>(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+        }
+        if (bound != SQLITE_OK)
+            throw serverError(ServerError::Storage, ObjectStatement::errorText(sqlite3_db_handle(statement),
+                                                                               "Unable to bind parameters"));
+    }
     q.restart(std::move(cursor));
     return fetch(handle, batch, packed, false);
 }

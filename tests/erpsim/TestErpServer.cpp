@@ -2,6 +2,7 @@
 // queries and M lines with the shapes the program relies on.
 #include "cacheclient/Factory.h"
 #include "cacheclient/Protocol.h"
+#include "erpsim/Catalog.h"
 #include "erpsim/DemoData.h"
 #include "erpsim/LocalServer.h"
 #include "erpsim/Session.h"
@@ -142,24 +143,32 @@ QCborArray texts(const QStringList& list)
     return array;
 }
 
-// A query's rows as the server sends them unpacked, all in one batch: what every client read must
-// give, cell for cell and in this order.
-QList<QStringList> unpackedRows(const QString& db, const QString& cls, const QString& name,
-                                const QStringList& args)
+// A query's rows as the SQL module reads them from the demo database, with the server's own
+// statement for that query: what every client read must give, cell for cell and in this order.
+QList<QStringList> sqlRows(const QString& db, const QString& cls, const QString& name, QStringList args)
 {
-    namespace key = protocol::key;
-    RawSession raw(db);
-    const QCborValue handle = raw.query(cls, name);
-    QCborMap reply = raw.send({{key::Op, protocol::op::Execute},
-                               {key::Handle, handle},
-                               {key::Args, texts(args)},
-                               {key::Batch, erpsim::Session::MaxBatch}});
-    QList<QStringList> out = RawSession::rowsOf(reply, 0);
-    while (!reply.value(key::End).toBool(true)) {
-        reply = raw.send(
-            {{key::Op, protocol::op::Fetch}, {key::Handle, handle}, {key::Batch, erpsim::Session::MaxBatch}});
-        out << RawSession::rowsOf(reply, 0);
+    const erpsim::QueryDef* def = erpsim::Catalog::findQuery(cls, name);
+    while (args.size() < def->params.size())
+        args << QString();
+    const erpsim::QueryPlan plan = def->plan(args.mid(0, def->params.size()));
+    QList<QStringList> out;
+    {
+        auto sql = QSqlDatabase::addDatabase("QSQLITE", "sqlRows");
+        sql.setDatabaseName(db);
+        sql.open();
+        QSqlQuery query(sql);
+        query.prepare(plan.sql);
+        for (const QVariant& b : plan.binds)
+            query.addBindValue(b);
+        query.exec();
+        while (query.next()) {
+            QStringList row;
+            for (int c = 0; c < def->columns.size(); ++c)
+                row << (query.value(c).isNull() ? QString() : query.value(c).toString());
+            out << row;
+        }
     }
+    QSqlDatabase::removeDatabase("sqlRows");
     return out;
 }
 
@@ -493,7 +502,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QStringList, args);
         QFETCH(int, atLeast);
-        const auto expected = unpackedRows(m_db, cls, name, args);
+        const auto expected = sqlRows(m_db, cls, name, args);
         QVERIFY(expected.size() >= atLeast);
         auto rs = m_f->resultSet(cls, name);
         rs->execute(args);
@@ -516,7 +525,7 @@ private slots:
     {
         namespace key = protocol::key;
         const QStringList args{"1", "K", "", ""};
-        const auto expected = unpackedRows(m_db, "XR.Windows", "KkrSuche", args);
+        const auto expected = sqlRows(m_db, "XR.Windows", "KkrSuche", args);
         RawSession raw(m_db);
         struct Stream
         {
