@@ -275,9 +275,9 @@ QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qi
     return reply;
 }
 
-// Open by id's statement of one class, prepared once per session on the session's SQLite
-// connection and used directly: through the SQL module every open would build a record, a
-// row cache and a variant per column.
+// A statement on the session's SQLite connection, used directly: open by id's statement of one
+// class (prepared once per session), or a result set's (prepared per execute). Through the SQL
+// module every row would build a record, a row cache, a variant per column and each text twice.
 class ObjectStatement
 {
 public:
