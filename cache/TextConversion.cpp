@@ -33,7 +33,11 @@ QString ConvertText(const QString& text, const QString& mode, bool upperCase)
         static constexpr char16_t chars[] = u"äöüßÄÖÜ§";
         const QStringView codeView(codes, 8);
         for (qsizetype i = 0; i < result.size(); ++i) {
-            const qsizetype code = codeView.indexOf(result.at(i));
+            // Digits, capitals and most small letters are no code: passed over without a search.
+            const char16_t c = result.at(i).unicode();
+            if (c < u'[' || (c > u']' && c < u'{') || (c > u'~' && c != u'õ'))
+                continue;
+            const qsizetype code = codeView.indexOf(QChar(c));
             if (code >= 0)
                 result[i] = QChar(chars[code]);
         }

@@ -2,6 +2,7 @@
 
 #include "cache/cacheapi.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
 
@@ -355,15 +356,23 @@ QString shortDateText(const QDate& date)
     // Qt's short forms carry a two-digit year ("dd.MM.yy"); the year is shown in full.
     // The format is made once per locale: every date cell of a list asks for it.
     static const QRegularExpression twoDigitYear(QStringLiteral("(?<!y)yy(?!y)"));
+    // Each date's text is kept too: a list shows few dates many times, and formatting one
+    // costs more than the rest of its cell.
     static QLocale madeFor;
     static QString format;
+    static QHash<QDate, QString> texts;
     const QLocale locale;
     if (format.isNull() || locale != madeFor) {
         format = locale.dateFormat(QLocale::ShortFormat);
         format.replace(twoDigitYear, QStringLiteral("yyyy"));
         madeFor = locale;
+        texts.clear();
     }
-    return locale.toString(date, format);
+    if (const auto it = texts.constFind(date); it != texts.constEnd())
+        return *it;
+    if (texts.size() >= 10000)
+        texts.clear();
+    return *texts.insert(date, locale.toString(date, format));
 }
 
 std::optional<double> plainNumber(const QString& text)
@@ -391,16 +400,27 @@ std::optional<double> plainNumber(const QString& text)
     }
     if (at != end)
         return std::nullopt;
-    // Whole numbers of up to 15 digits are exact as doubles: no need for the general conversion.
+    // Up to 15 digits in all, the digits as a whole number and the power of ten of the decimals
+    // are exact doubles, and one division rounds correctly: the general conversion's result.
+    static constexpr double powersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     const qsizetype sign = t.front() == u'-' || t.front() == u'+' ? 1 : 0;
-    if (whole && !t.contains(u'.') && end - sign <= 15) {
-        qint64 n = 0;
-        for (qsizetype i = sign; i < end; ++i)
-            n = n * 10 + (t.at(i).unicode() - u'0');
-        const double value = static_cast<double>(n);
-        return t.front() == u'-' ? -value : value;
+    qint64 n = 0;
+    int count = 0;
+    int decimals = -1;
+    for (qsizetype i = sign; i < end; ++i) {
+        if (t.at(i) == u'.') {
+            decimals = 0;
+            continue;
+        }
+        if (++count > 15)
+            return t.toDouble();
+        n = n * 10 + (t.at(i).unicode() - u'0');
+        if (decimals >= 0)
+            ++decimals;
     }
-    return t.toDouble();
+    const double value = static_cast<double>(n) / powersOfTen[qMax(decimals, 0)];
+    return t.front() == u'-' ? -value : value;
 }
 
 bool sortsBefore(SortKind kind, const QVariant& a, const QString& aText, const QVariant& b,

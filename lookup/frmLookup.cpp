@@ -94,6 +94,23 @@ QPushButton* makeButton(const QString& name, const QString& caption, QWidget* pa
     return button;
 }
 
+struct MeasuredWidths
+{
+    QFont font;
+    int dpi = 0;
+    quint64 generation = 0;
+    QHash<QString, int> widths;
+};
+
+MeasuredWidths& measuredWidths()
+{
+    static MeasuredWidths instance;
+    return instance;
+}
+
+// Bounds the memory of widths kept across dialogs.
+constexpr qsizetype MaxMeasuredWidths = 20000;
+
 bool isEnter(const QEvent* event, QEvent::Type type)
 {
     if (event->type() != type)
@@ -386,15 +403,26 @@ void frmLookup::setTabOrderByLayout()
 
 int frmLookup::measure(const QString& text) const
 {
-    // A text's width in pixels depends on the font alone; the same font object (a copy of
-    // it, not merely an equal one) gives the same width, so a changed font measures anew.
-    if (!font().isCopyOf(m_measuredFont)) {
-        m_measured.clear();
+    // Pixel widths are kept for all dialogs: every list search measures its cells again, and
+    // shaping a text costs more than the rest of its cell. They hold for one font at one
+    // resolution; another font (or another dialog's, while this one is open) measures anew.
+    MeasuredWidths& kept = measuredWidths();
+    if (!font().isCopyOf(m_measuredFont) || m_measuredGeneration != kept.generation) {
         m_measuredFont = font();
+        const int dpi = logicalDpiY();
+        if (kept.generation == 0 || !(kept.font == m_measuredFont) || kept.dpi != dpi) {
+            kept.widths.clear();
+            kept.font = m_measuredFont;
+            kept.dpi = dpi;
+            ++kept.generation;
+        }
+        m_measuredGeneration = kept.generation;
     }
-    auto it = m_measured.constFind(text);
-    if (it == m_measured.constEnd())
-        it = m_measured.insert(text, fontMetrics().horizontalAdvance(text));
+    if (kept.widths.size() >= MaxMeasuredWidths)
+        kept.widths.clear();
+    auto it = kept.widths.constFind(text);
+    if (it == kept.widths.constEnd())
+        it = kept.widths.insert(text, fontMetrics().horizontalAdvance(text));
     return qRound(Twips::fromPixels(*it));
 }
 

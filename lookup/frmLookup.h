@@ -135,10 +135,9 @@ private:
     QStringList m_arguments;
     int m_columnCount = 0;
     int m_sortColumn = -1;
-    // Pixel widths of texts already measured in m_measuredFont: shaping a text costs more than
-    // the rest of its cell.
-    mutable QHash<QString, int> m_measured;
+    // The font last checked against the widths kept for all dialogs, and which keeping it was.
     mutable QFont m_measuredFont;
+    mutable quint64 m_measuredGeneration = 0;
     // Per list column: cells with a text that is no number.
     QList<int> m_textCells;
     QMenu* m_sortMenu = nullptr;

@@ -242,6 +242,8 @@ private slots:
                                   << "VELMOR" << false << "Schön";
         QTest::newRow("every code") << "{|}~[\\]õ{"
                                     << "VELMOR" << false << "äöüßÄÖÜ§ä";
+        QTest::newRow("beside the codes") << QString::fromUtf8("Z^_`z\x7f\u00f4\u00f6\u00f5") << "VELMOR"
+                                          << false << QString::fromUtf8("Z^_`z\x7f\u00f4\u00f6\u00a7");
         QTest::newRow("no code") << "Meier & Co. 12/3"
                                  << "VELMOR" << false << "Meier & Co. 12/3";
         QTest::newRow("empty") << ""

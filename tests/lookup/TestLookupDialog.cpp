@@ -1018,6 +1018,30 @@ private slots:
         QCOMPARE(d.state().ColumnWidths[4], measure(&d, "UlmxX"));
     }
 
+    void widthsAcrossDialogs()
+    {
+        // Widths measured for one dialog serve the next only in the same font: two dialogs open
+        // side by side in different fonts each keep widths of their own font.
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def{{"Firma"}, {"ID", "Ort"}, 1, {{"k1", "Ulm"}, {"k2", "Au"}}};
+        const LookupRequest r = fakeRequest(fake, def);
+        frmLookup small(r);
+        small.start();
+        frmLookup large(r);
+        QFont font = large.font();
+        font.setPointSizeF(font.pointSizeF() * 2);
+        large.setFont(font);
+        large.start();
+        QVERIFY(measure(&large, "UlmxX") > measure(&small, "UlmxX"));
+        QCOMPARE(large.state().ColumnWidths[1], qMax(measure(&large, "Ort"), measure(&large, "UlmxX")));
+        pressEnter(small.txtParam[0]);
+        QCOMPARE(small.state().ColumnWidths[1],
+                 qMax(measure(&small, "Ort"), qBound(250, measure(&small, "UlmxX"), 1500)));
+        frmLookup again(r);
+        again.start();
+        QCOMPARE(again.state().ColumnWidths, small.state().ColumnWidths);
+    }
+
     void dateInTheFirstDisplayColumn()
     {
         auto fake = std::make_shared<FakeFactory>();

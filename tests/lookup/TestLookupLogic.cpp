@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QTest>
 #include <cmath>
+#include <cstring>
 
 using namespace lookup;
 
@@ -274,6 +275,31 @@ private slots:
         QTest::newRow("date") << "24.12.2023" << none;
         QTest::newRow("account with name") << "4711 / M\u00fcller" << none;
         QTest::newRow("digits of another script") << QString::fromUtf8("\u0661\u0662") << none;
+        QTest::newRow("tenth") << "0.1" << 0.1;
+        QTest::newRow("amount of a cent") << "-0.01" << -0.01;
+        QTest::newRow("negative zero amount") << "-0.00" << 0.0;
+        QTest::newRow("15 digits with decimals") << "1234567890.12345" << 1234567890.12345;
+        QTest::newRow("16 digits with decimals") << "12345678901.23457" << 12345678901.23457;
+        QTest::newRow("decimals beyond 15 digits") << "0.1000000000000000055511151231257827" << 0.1;
+    }
+
+    void plainNumbersAsTheGeneralConversion()
+    {
+        // Amounts as lists show them: every result is the general conversion's, bit for bit.
+        quint64 seed = 12345;
+        for (int i = 0; i < 20000; ++i) {
+            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+            const int decimals = int(seed >> 60) % 6;
+            const qint64 digits = qint64((seed >> 8) % 1000000000000000ULL) >> (seed >> 58 & 31);
+            QString text = QString::number(digits).rightJustified(decimals + 1, u'0');
+            if (decimals > 0)
+                text.insert(text.size() - decimals, u'.');
+            if (seed & 1)
+                text.prepend(u'-');
+            const std::optional<double> number = plainNumber(text);
+            const double expected = text.toDouble();
+            QVERIFY2(number && std::memcmp(&*number, &expected, sizeof(double)) == 0, qPrintable(text));
+        }
     }
 
     void plainNumbers()
