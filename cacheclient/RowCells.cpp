@@ -1,5 +1,7 @@
 #include "RowCells.h"
 
+#include <type_traits>
+
 namespace cacheclient::protocol {
 
 namespace {
@@ -60,28 +62,35 @@ qsizetype trustedHead(const char*& at)
     return qsizetype(length);
 }
 
-} // namespace
-
-void appendCell(QByteArray& cells, QStringView text)
+// Appends a cell of 7-bit characters, one byte each, in one pass that also notes whether any
+// character is wider; false, with nothing appended, when one is.
+template <typename Char> bool appendSevenBit(QByteArray& cells, const Char* chars, qsizetype size)
 {
-    // The ERP's texts are 7-bit: one byte per character, copied in one pass that also notes
-    // whether any character is wider.
-    const qsizetype size = text.size();
-    const char16_t* chars = text.utf16();
     const qsizetype at = cells.size();
     const int head = writeHead(nullptr, quint64(size));
     cells.resize(at + head + size);
     char* out = cells.data() + at;
     writeHead(out, quint64(size));
     out += head;
-    char16_t wide = 0;
+    std::make_unsigned_t<Char> wide = 0;
     for (qsizetype i = 0; i < size; ++i) {
-        wide |= chars[i];
+        wide |= std::make_unsigned_t<Char>(chars[i]);
         out[i] = char(chars[i]);
     }
     if (wide < 0x80)
-        return;
+        return true;
     cells.truncate(at);
+    return false;
+}
+
+} // namespace
+
+void appendCell(QByteArray& cells, QStringView text)
+{
+    // The ERP's texts are 7-bit: the rest goes as UTF-8.
+    if (appendSevenBit(cells, text.utf16(), text.size()))
+        return;
+    const qsizetype at = cells.size();
     const QByteArray utf8 = text.toUtf8();
     const int utf8Head = writeHead(nullptr, quint64(utf8.size()));
     cells.resize(at + utf8Head);
@@ -91,21 +100,7 @@ void appendCell(QByteArray& cells, QStringView text)
 
 bool appendAsciiCell(QByteArray& cells, const char* bytes, qsizetype size)
 {
-    const qsizetype at = cells.size();
-    const int head = writeHead(nullptr, quint64(size));
-    cells.resize(at + head + size);
-    char* out = cells.data() + at;
-    writeHead(out, quint64(size));
-    out += head;
-    uchar wide = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        wide |= uchar(bytes[i]);
-        out[i] = bytes[i];
-    }
-    if (wide < 0x80)
-        return true;
-    cells.truncate(at);
-    return false;
+    return appendSevenBit(cells, bytes, size);
 }
 
 QString checkCells(const QByteArray& cells, qsizetype rows, qsizetype width)
