@@ -91,9 +91,9 @@ protected:
 
 private:
     // Whether the client has sent bytes not read yet, without reading them.
-    static bool requestWaiting(const QTcpSocket& socket)
+    static bool requestWaiting(int fd)
     {
-        pollfd ready{static_cast<int>(socket.socketDescriptor()), POLLIN, 0};
+        pollfd ready{fd, POLLIN, 0};
         return ::poll(&ready, 1, 0) != 0;
     }
 
@@ -130,8 +130,9 @@ private:
                     "Alle Verbindungen belegt; diese war am längsten untätig und wurde beendet"));
                 return;
             }
-            // While the client reads a batch, the next is read ahead, step by step, until a request comes.
-            if (!socket.bytesAvailable() && session->workAhead() && !requestWaiting(socket))
+            // While the client reads a batch, the next is read ahead, step by step, until a request
+            // comes. The descriptor is the only reader: nothing waits in QTcpSocket's buffer.
+            if (session->workAhead() && !requestWaiting(fd))
                 continue;
             if (!session->greeted() && sinceStart.elapsed() > m_limits.helloTimeoutMs) {
                 closeWith(QStringLiteral("Keine Anmeldung (hello) innerhalb von %1 ms, Verbindung beendet")
