@@ -4,9 +4,27 @@
 
 #include <QCborMap>
 #include <QHash>
+#include <QList>
+#include <QStringList>
 #include <exception>
+#include <utility>
 
 namespace cacheclient {
+
+// An object's properties, names and values as the server sent them, in its order.
+using Properties = QList<std::pair<QString, QString>>;
+
+struct OpenReply
+{
+    QString className;
+    Properties props;
+};
+
+struct CallReply
+{
+    QString ret;
+    QStringList args;
+};
 
 // One request/reply link to a server: the network socket, or an in-process engine.
 class Channel
@@ -32,6 +50,14 @@ public:
     // Drops a submitted request's reply unread.
     virtual void forget(qint64 ticket);
 
+    // Opens and calls, what a list asks for each row, submitted and taken as their fields. A
+    // channel that sends frames writes and reads them without maps in between; the defaults
+    // go through submit() and reply().
+    virtual qint64 submitOpen(const QString& className, const QString& id);
+    virtual OpenReply takeOpen(qint64 ticket);
+    virtual qint64 submitCall(const QString& className, const QString& method, const QStringList& args);
+    virtual CallReply takeCall(qint64 ticket);
+
 private:
     struct Done
     {
@@ -44,5 +70,11 @@ private:
 
 // Throws the CacheError a reply carries, if any.
 void throwIfError(const QCborMap& reply);
+
+// The fields of an open's or a call's request and reply, as maps carry them.
+QCborMap openRequest(const QString& className, const QString& id);
+QCborMap callRequest(const QString& className, const QString& method, const QStringList& args);
+OpenReply openReplyOf(const QCborMap& reply);
+CallReply callReplyOf(const QCborMap& reply);
 
 } // namespace cacheclient

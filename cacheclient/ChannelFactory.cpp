@@ -5,6 +5,7 @@
 
 #include <QCborArray>
 #include <QHash>
+#include <algorithm>
 
 namespace cacheclient {
 
@@ -47,6 +48,70 @@ void Channel::forget(qint64 ticket)
     m_done.remove(ticket);
 }
 
+QCborMap openRequest(const QString& className, const QString& id)
+{
+    QCborMap request;
+    request.insert(key::Op, op::Open);
+    request.insert(key::Class, className);
+    request.insert(key::ObjectId, id);
+    return request;
+}
+
+QCborMap callRequest(const QString& className, const QString& method, const QStringList& args)
+{
+    QCborArray array;
+    for (const QString& arg : args)
+        array.append(arg);
+    QCborMap request;
+    request.insert(key::Op, op::Call);
+    request.insert(key::Class, className);
+    request.insert(key::Name, method);
+    request.insert(key::Args, array);
+    return request;
+}
+
+OpenReply openReplyOf(const QCborMap& reply)
+{
+    OpenReply open;
+    open.className = reply.value(key::Class).toString();
+    const QCborMap props = reply.value(key::Props).toMap();
+    open.props.reserve(props.size());
+    for (auto it = props.constBegin(); it != props.constEnd(); ++it)
+        open.props.append({it.key().toString(), it.value().toString()});
+    return open;
+}
+
+CallReply callReplyOf(const QCborMap& reply)
+{
+    CallReply call;
+    call.ret = reply.value(key::Ret).toString();
+    const QCborArray args = reply.value(key::Args).toArray();
+    call.args.reserve(args.size());
+    for (const QCborValue& arg : args)
+        call.args.append(arg.toString());
+    return call;
+}
+
+qint64 Channel::submitOpen(const QString& className, const QString& id)
+{
+    return submit(openRequest(className, id));
+}
+
+OpenReply Channel::takeOpen(qint64 ticket)
+{
+    return openReplyOf(reply(ticket));
+}
+
+qint64 Channel::submitCall(const QString& className, const QString& method, const QStringList& args)
+{
+    return submit(callRequest(className, method, args));
+}
+
+CallReply Channel::takeCall(qint64 ticket)
+{
+    return callReplyOf(reply(ticket));
+}
+
 namespace {
 
 QCborArray toArray(const QStringList& texts)
@@ -77,7 +142,7 @@ void requireOpen(const std::shared_ptr<Channel>& channel)
 template <typename T> class InFlight : public Pending<T>
 {
 public:
-    using Finish = std::function<T(const QCborMap&)>;
+    using Finish = std::function<T(Channel&, qint64)>;
     InFlight(std::shared_ptr<Channel> channel, qint64 ticket, Finish finish)
         : m_channel(std::move(channel)), m_ticket(ticket), m_finish(std::move(finish))
     {
@@ -92,7 +157,7 @@ public:
         if (m_taken)
             throw CacheError(ClientError::BadArgument, QStringLiteral("Antwort schon abgeholt"));
         m_taken = true;
-        return m_finish(m_channel->reply(m_ticket));
+        return m_finish(*m_channel, m_ticket);
     }
 
 private:
@@ -105,11 +170,9 @@ private:
 class ChannelObject : public CacheObject
 {
 public:
-    // The properties stay in the reply's map as they came: most objects are read for one or
-    // two properties, so no copy or index of all of them is made.
-    ChannelObject(std::shared_ptr<Channel> channel, QString className, QString id, const QCborMap& props)
+    ChannelObject(std::shared_ptr<Channel> channel, QString className, QString id, Properties props)
         : m_channel(std::move(channel)), m_className(std::move(className)), m_id(std::move(id)),
-          m_props(props)
+          m_props(std::move(props))
     {
     }
 
@@ -117,8 +180,8 @@ public:
     {
         QStringList names;
         names.reserve(m_props.size());
-        for (auto it = m_props.constBegin(); it != m_props.constEnd(); ++it)
-            names << it.key().toString();
+        for (const auto& prop : m_props)
+            names << prop.first;
         return names;
     }
 
@@ -129,16 +192,15 @@ public:
     {
         checkOpen();
         // Names are matched regardless of case, the server's own spelling first.
-        auto it = m_props.constFind(name);
-        if (it == m_props.constEnd()) {
-            for (it = m_props.constBegin(); it != m_props.constEnd(); ++it)
-                if (it.key().toString().compare(name, Qt::CaseInsensitive) == 0)
-                    break;
-        }
-        if (it == m_props.constEnd())
+        auto it =
+            std::find_if(m_props.cbegin(), m_props.cend(), [&](const auto& p) { return p.first == name; });
+        if (it == m_props.cend())
+            it = std::find_if(m_props.cbegin(), m_props.cend(),
+                              [&](const auto& p) { return p.first.compare(name, Qt::CaseInsensitive) == 0; });
+        if (it == m_props.cend())
             throw CacheError(ClientError::NoSuchProperty,
                              QStringLiteral("Eigenschaft %1 gibt es in %2 nicht").arg(name, m_className));
-        return it.value().toString();
+        return it->second;
     }
 
     std::unique_ptr<PendingText> callAhead(const QString& method, const QStringList& args) override
@@ -146,44 +208,34 @@ public:
         checkOpen();
         requireOpen(m_channel);
         return std::make_unique<InFlight<QString>>(
-            m_channel, m_channel->submit(callRequest(method, args)),
-            [](const QCborMap& reply) { return reply.value(key::Ret).toString(); });
+            m_channel, m_channel->submitCall(m_className, method, args),
+            [](Channel& channel, qint64 ticket) { return channel.takeCall(ticket).ret; });
     }
 
     QString call(const QString& method, QStringList& args) override
     {
         checkOpen();
         requireOpen(m_channel);
-        const QCborMap reply = m_channel->request(callRequest(method, args));
-        const QStringList changed = toStrings(reply.value(key::Args));
-        for (qsizetype i = 0; i < args.size() && i < changed.size(); ++i)
-            args[i] = changed.at(i);
-        return reply.value(key::Ret).toString();
+        const CallReply reply = m_channel->takeCall(m_channel->submitCall(m_className, method, args));
+        for (qsizetype i = 0; i < args.size() && i < reply.args.size(); ++i)
+            args[i] = reply.args.at(i);
+        return reply.ret;
     }
 
     void close() override { m_closed = true; }
 
 private:
-    QCborMap callRequest(const QString& method, const QStringList& args) const
-    {
-        QCborMap request;
-        request.insert(key::Op, op::Call);
-        request.insert(key::Class, m_className);
-        request.insert(key::Name, method);
-        request.insert(key::Args, toArray(args));
-        return request;
-    }
-
     void checkOpen() const
     {
         if (m_closed)
-            throw CacheError(ClientError::Closed, QStringLiteral("Objekt %1 ist geschlossen").arg(m_className));
+            throw CacheError(ClientError::Closed,
+                             QStringLiteral("Objekt %1 ist geschlossen").arg(m_className));
     }
 
     std::shared_ptr<Channel> m_channel;
     QString m_className;
     QString m_id;
-    QCborMap m_props;
+    Properties m_props;
     bool m_closed = false;
 };
 
@@ -215,8 +267,9 @@ public:
     {
         checkOpen();
         if (args.size() > MaxArguments)
-            throw CacheError(ClientError::BadArgument,
-                             QStringLiteral("Höchstens %1 Argumente, nicht %2").arg(MaxArguments).arg(args.size()));
+            throw CacheError(
+                ClientError::BadArgument,
+                QStringLiteral("Höchstens %1 Argumente, nicht %2").arg(MaxArguments).arg(args.size()));
         requireOpen(m_channel);
         QCborMap request;
         request.insert(key::Op, op::Execute);
@@ -282,7 +335,8 @@ public:
     QString parameterName(int parameter) const override
     {
         if (parameter < 1 || parameter > m_params.size())
-            throw CacheError(ClientError::BadArgument, QStringLiteral("Parameter %1 gibt es nicht").arg(parameter));
+            throw CacheError(ClientError::BadArgument,
+                             QStringLiteral("Parameter %1 gibt es nicht").arg(parameter));
         return m_params.at(parameter - 1);
     }
 
@@ -416,23 +470,11 @@ void ChannelFactory::disconnect()
     m_channel->close();
 }
 
-namespace {
-QCborMap openRequest(const QString& className, const QString& id)
-{
-    QCborMap request;
-    request.insert(key::Op, op::Open);
-    request.insert(key::Class, className);
-    request.insert(key::ObjectId, id);
-    return request;
-}
-} // namespace
-
 std::unique_ptr<CacheObject> ChannelFactory::openId(const QString& className, const QString& id)
 {
     requireOpen(m_channel);
-    const QCborMap reply = m_channel->request(openRequest(className, id));
-    return std::make_unique<ChannelObject>(m_channel, reply.value(key::Class).toString(), id,
-                                           reply.value(key::Props).toMap());
+    OpenReply reply = m_channel->takeOpen(m_channel->submitOpen(className, id));
+    return std::make_unique<ChannelObject>(m_channel, reply.className, id, std::move(reply.props));
 }
 
 std::unique_ptr<PendingObject> ChannelFactory::openIdAhead(const QString& className, const QString& id)
@@ -440,17 +482,17 @@ std::unique_ptr<PendingObject> ChannelFactory::openIdAhead(const QString& classN
     requireOpen(m_channel);
     auto channel = m_channel;
     return std::make_unique<InFlight<std::unique_ptr<CacheObject>>>(
-        m_channel, m_channel->submit(openRequest(className, id)),
-        [channel, id](const QCborMap& reply) -> std::unique_ptr<CacheObject> {
-            return std::make_unique<ChannelObject>(channel, reply.value(key::Class).toString(), id,
-                                                   reply.value(key::Props).toMap());
+        m_channel, m_channel->submitOpen(className, id),
+        [channel, id](Channel&, qint64 ticket) -> std::unique_ptr<CacheObject> {
+            OpenReply reply = channel->takeOpen(ticket);
+            return std::make_unique<ChannelObject>(channel, reply.className, id, std::move(reply.props));
         });
 }
 
 std::unique_ptr<CacheObject> ChannelFactory::classObject(const QString& className)
 {
     requireOpen(m_channel);
-    return std::make_unique<ChannelObject>(m_channel, className, QString(), QCborMap());
+    return std::make_unique<ChannelObject>(m_channel, className, QString(), Properties());
 }
 
 std::unique_ptr<ResultSet> ChannelFactory::resultSet(const QString& className, const QString& queryName)

@@ -1,9 +1,11 @@
 #include "Protocol.h"
 
+#include <QAnyStringView>
 #include <QCborValue>
 #include <QVarLengthArray>
 #include <QtEndian>
 #include <algorithm>
+#include <limits>
 
 namespace cacheclient::protocol {
 
@@ -24,7 +26,7 @@ FrameReader::Status FrameReader::fail(int number, const QString& text)
     return Status::Error;
 }
 
-FrameReader::Status FrameReader::next(QCborMap& message)
+FrameReader::Status FrameReader::nextPayload(QByteArray& payloadOut)
 {
     if (m_errorNumber != 0)
         return Status::Error;
@@ -37,12 +39,25 @@ FrameReader::Status FrameReader::next(QCborMap& message)
     if (m_buffer.size() < HeaderSize + static_cast<qsizetype>(size))
         return Status::NeedMore;
 
-    QCborParserError parseError;
-    const QByteArray payload = m_buffer.mid(HeaderSize, size);
+    QByteArray payload = m_buffer.mid(HeaderSize, size);
     m_buffer.remove(0, HeaderSize + size);
     m_lastFrameSize = size;
     if (const QString shape = checkShape(payload); !shape.isEmpty())
         return fail(error::BadFrame, shape);
+    payloadOut = std::move(payload);
+    return Status::Frame;
+}
+
+FrameReader::Status FrameReader::next(QCborMap& message)
+{
+    QByteArray payload;
+    const Status status = nextPayload(payload);
+    return status == Status::Frame ? decode(payload, message) : status;
+}
+
+FrameReader::Status FrameReader::decode(const QByteArray& payload, QCborMap& message)
+{
+    QCborParserError parseError;
     const QCborValue value = QCborValue::fromCbor(payload, &parseError);
     if (parseError.error != QCborError::NoError)
         return fail(error::BadFrame, QStringLiteral("Invalid CBOR: %1").arg(parseError.errorString()));
@@ -237,6 +252,211 @@ QByteArray frameOf(const QByteArray& payload)
     qToBigEndian<quint32>(static_cast<quint32>(payload.size()), frame.data());
     frame.append(payload);
     return frame;
+}
+
+QByteArray openFrame(const QString& className, const QString& objectId, qint64 id)
+{
+    CborWriter out;
+    out.map(4);
+    out.text(key::Op);
+    out.text(op::Open);
+    out.text(key::Class);
+    out.text(className);
+    out.text(key::ObjectId);
+    out.text(objectId);
+    out.text(key::Id);
+    out.integer(id);
+    return frameOf(out.payload());
+}
+
+QByteArray callFrame(const QString& className, const QString& method, const QStringList& args, qint64 id)
+{
+    CborWriter out;
+    out.map(5);
+    out.text(key::Op);
+    out.text(op::Call);
+    out.text(key::Class);
+    out.text(className);
+    out.text(key::Name);
+    out.text(method);
+    out.text(key::Args);
+    out.array(args.size());
+    for (const QString& arg : args)
+        out.text(arg);
+    out.text(key::Id);
+    out.integer(id);
+    return frameOf(out.payload());
+}
+
+namespace {
+
+// UTF-8 that every decoder reads alike: no overlong form, surrogate, code point beyond U+10FFFF,
+// byte-order mark (which some decoders drop) or noncharacter.
+bool plainUtf8(const uchar* at, const uchar* const end)
+{
+    while (at < end) {
+        const uint first = *at;
+        if (first < 0x80) {
+            ++at;
+            continue;
+        }
+        uint point;
+        qsizetype more;
+        if (first >= 0xc2 && first <= 0xdf) {
+            point = first & 0x1f;
+            more = 1;
+        } else if (first >= 0xe0 && first <= 0xef) {
+            point = first & 0x0f;
+            more = 2;
+        } else if (first >= 0xf0 && first <= 0xf4) {
+            point = first & 0x07;
+            more = 3;
+        } else {
+            return false;
+        }
+        if (end - at <= more)
+            return false;
+        for (qsizetype i = 1; i <= more; ++i) {
+            if ((at[i] & 0xc0) != 0x80)
+                return false;
+            point = point << 6 | (at[i] & 0x3f);
+        }
+        if ((more == 2 && point < 0x800) || (more == 3 && (point < 0x10000 || point > 0x10ffff)))
+            return false;
+        if ((point >= 0xd800 && point <= 0xdfff) || point == 0xfeff || (point >= 0xfdd0 && point <= 0xfdef) ||
+            (point & 0xfffe) == 0xfffe)
+            return false;
+        at += 1 + more;
+    }
+    return true;
+}
+
+// Deeper than any frame the link exchanges.
+constexpr int PlainDepth = 8;
+
+bool readPlain(const uchar*& at, const uchar* const end, PlainItem& item, int depth)
+{
+    Head head;
+    if (!readHead(at, end, head) || head.info == 31)
+        return false;
+    constexpr quint64 Largest = quint64(std::numeric_limits<qint64>::max());
+    switch (head.major) {
+    case 0:
+    case 1:
+        if (head.value > Largest)
+            return false;
+        item.type = PlainItem::Integer;
+        item.integer = head.major == 0 ? qint64(head.value) : -1 - qint64(head.value);
+        return true;
+    case 2:
+    case 3:
+        if (head.value > quint64(end - at))
+            return false;
+        item.type = head.major == 2 ? PlainItem::Bytes : PlainItem::Text;
+        item.data = reinterpret_cast<const char*>(at);
+        item.size = qsizetype(head.value);
+        if (head.major == 3 && !plainUtf8(at, at + item.size))
+            return false;
+        at += item.size;
+        return true;
+    case 4:
+    case 5: {
+        // Every item takes a byte at least: a count beyond the bytes left is refused at once.
+        if (depth >= PlainDepth || head.value > quint64(end - at))
+            return false;
+        item.type = head.major == 4 ? PlainItem::Array : PlainItem::Map;
+        item.data = reinterpret_cast<const char*>(at);
+        item.size = qsizetype(head.value);
+        const qsizetype count = head.major == 5 ? 2 * item.size : item.size;
+        for (qsizetype i = 0; i < count; ++i) {
+            PlainItem inner;
+            if (!readPlain(at, end, inner, depth + 1))
+                return false;
+            if (head.major == 5 && i % 2 == 0 && inner.type != PlainItem::Text)
+                return false;
+        }
+        return true;
+    }
+    case 7:
+        if (head.info == 20 || head.info == 21 || head.info == 22) {
+            item.type = head.info == 20   ? PlainItem::False
+                        : head.info == 21 ? PlainItem::True
+                                          : PlainItem::Null;
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+QString PlainItem::toString() const
+{
+    return type == Text && size > 0 ? QString::fromUtf8(data, size) : QString();
+}
+
+std::optional<PlainMap> PlainMap::read(const QByteArray& payload)
+{
+    PlainMap map;
+    map.m_payload = payload;
+    const uchar* at = reinterpret_cast<const uchar*>(map.m_payload.constData());
+    const uchar* const end = at + map.m_payload.size();
+    Head head;
+    if (!readHead(at, end, head) || head.major != 5 || head.info == 31 || head.value > quint64(end - at))
+        return std::nullopt;
+    for (quint64 i = 0; i < head.value; ++i) {
+        PlainItem key;
+        PlainItem value;
+        if (!readPlain(at, end, key, 1) || key.type != PlainItem::Text || !readPlain(at, end, value, 1))
+            return std::nullopt;
+        map.m_fields.append({QByteArrayView(key.data, key.size), value});
+    }
+    // Bytes after the map are left to the general decoder to judge.
+    if (at != end)
+        return std::nullopt;
+    return map;
+}
+
+const PlainItem* PlainMap::find(const QString& key) const
+{
+    for (const auto& [name, value] : m_fields)
+        if (QAnyStringView::equal(QUtf8StringView(name), key))
+            return &value;
+    return nullptr;
+}
+
+QString PlainMap::text(const QString& key) const
+{
+    const PlainItem* item = find(key);
+    return item ? item->toString() : QString();
+}
+
+QList<PlainItem> PlainMap::items(const PlainItem& container) const
+{
+    QList<PlainItem> result;
+    if (container.type != PlainItem::Array && container.type != PlainItem::Map)
+        return result;
+    const qsizetype count = container.type == PlainItem::Map ? 2 * container.size : container.size;
+    result.resize(count);
+    const uchar* at = reinterpret_cast<const uchar*>(container.data);
+    const uchar* const end = reinterpret_cast<const uchar*>(m_payload.constEnd());
+    for (PlainItem& item : result)
+        readPlain(at, end, item, 1);
+    return result;
+}
+
+QStringList PlainMap::texts(const PlainItem* array) const
+{
+    QStringList result;
+    if (!array || array->type != PlainItem::Array)
+        return result;
+    const QList<PlainItem> all = items(*array);
+    result.reserve(all.size());
+    for (const PlainItem& item : all)
+        result.append(item.toString());
+    return result;
 }
 
 QCborMap errorReply(qint64 id, int number, const QString& text)

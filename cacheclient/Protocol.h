@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QCborMap>
 #include <QString>
+#include <QStringList>
+#include <QVarLengthArray>
+#include <optional>
 
 // Framing and field names of the client/server link; docs/protocol.md describes it.
 namespace cacheclient::protocol {
@@ -93,6 +96,10 @@ public:
 
     void append(const QByteArray& bytes) { m_buffer.append(bytes); }
     Status next(QCborMap& message);
+    // The next frame's payload, checked against the limits but not decoded.
+    Status nextPayload(QByteArray& payload);
+    // Decodes a payload nextPayload gave; an error fails the reader as next() would.
+    Status decode(const QByteArray& payload, QCborMap& message);
     // Bytes of an incomplete frame are waiting.
     bool midFrame() const { return !m_buffer.isEmpty(); }
     const QString& errorText() const { return m_error; }
@@ -122,6 +129,7 @@ class CborWriter
 public:
     CborWriter() { m_bytes.reserve(256); }
     void map(qsizetype pairs) { head(5, static_cast<quint64>(pairs)); }
+    void array(qsizetype items) { head(4, static_cast<quint64>(items)); }
     void integer(qint64 value)
     {
         if (value >= 0)
@@ -141,5 +149,50 @@ private:
 
 // A frame around a payload that is already encoded.
 QByteArray frameOf(const QByteArray& payload);
+
+// The frames of an open and of a call with their request number: the bytes encodeFrame gives
+// for the same map with the number inserted last, written without building the map.
+QByteArray openFrame(const QString& className, const QString& objectId, qint64 id);
+QByteArray callFrame(const QString& className, const QString& method, const QStringList& args, qint64 id);
+
+// One value of a PlainMap, pointing into the payload the map holds.
+struct PlainItem
+{
+    enum Type : quint8 { Integer, Text, Bytes, False, True, Null, Array, Map };
+    Type type = Null;
+    qint64 integer = 0;
+    // Text and Bytes: the content; Array and Map: their first item.
+    const char* data = nullptr;
+    // Text and Bytes: bytes; Array: items; Map: pairs.
+    qsizetype size = 0;
+
+    // As QCborValue::toString() reads it: the text, a null text when empty or not a text.
+    QString toString() const;
+};
+
+// A payload's top-level map read straight from its bytes, for the frames exchanged per row of a
+// list: no QCborMap, whose every value and key costs an allocation or more. Only a plain form
+// is read: definite lengths, text keys, integers within 64 bits, texts of strict UTF-8 without
+// a byte-order mark or noncharacter, byte strings, false, true, null, arrays and maps of these.
+// Whatever it reads, QCborValue::fromCbor reads to the same values; anything else is refused and
+// goes that general way.
+class PlainMap
+{
+public:
+    static std::optional<PlainMap> read(const QByteArray& payload);
+
+    const QByteArray& payload() const { return m_payload; }
+    // The first value under a key, as QCborMap::value finds it; null when there is none.
+    const PlainItem* find(const QString& key) const;
+    QString text(const QString& key) const;
+    // The items of an Array, or the keys and values of a Map one after the other.
+    QList<PlainItem> items(const PlainItem& container) const;
+    // The items of an Array as QCborValue::toString() reads them; empty when it is no array.
+    QStringList texts(const PlainItem* array) const;
+
+private:
+    QByteArray m_payload;
+    QVarLengthArray<std::pair<QByteArrayView, PlainItem>, 8> m_fields;
+};
 
 } // namespace cacheclient::protocol

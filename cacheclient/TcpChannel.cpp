@@ -48,7 +48,8 @@ bool TcpChannel::open(const ConnectTarget& target)
     QObject::connect(m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
     m_socket->connectToHost(target.host, target.port);
     timer.start(m_connectMs);
-    if (m_socket->state() != QAbstractSocket::ConnectedState && m_socket->state() != QAbstractSocket::UnconnectedState)
+    if (m_socket->state() != QAbstractSocket::ConnectedState &&
+        m_socket->state() != QAbstractSocket::UnconnectedState)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         close();
@@ -91,13 +92,22 @@ void TcpChannel::close()
     emit frameArrived();
 }
 
-qint64 TcpChannel::send(QCborMap& message)
+qint64 TcpChannel::nextNumber()
 {
     if (!isOpen())
         fail(ClientError::NotConnected, QStringLiteral("Keine Verbindung zum Server"));
-    const qint64 id = m_nextId++;
+    return m_nextId++;
+}
+
+qint64 TcpChannel::send(QCborMap& message)
+{
+    const qint64 id = nextNumber();
     message.insert(key::Id, id);
-    const QByteArray frame = protocol::encodeFrame(message);
+    return sendFrame(id, protocol::encodeFrame(message));
+}
+
+qint64 TcpChannel::sendFrame(qint64 id, const QByteArray& frame)
+{
     qsizetype written = 0;
     // Straight to the kernel while nothing waits in the socket's own buffer: a write through
     // QAbstractSocket arms and disarms its write notifier, a wake-up of the event dispatcher
@@ -138,7 +148,7 @@ void TcpChannel::post(QCborMap message)
 
 QCborMap TcpChannel::request(QCborMap message)
 {
-    return waitFor(send(message));
+    return checkedMap(waitFor(send(message)));
 }
 
 qint64 TcpChannel::submit(QCborMap message)
@@ -148,7 +158,60 @@ qint64 TcpChannel::submit(QCborMap message)
 
 QCborMap TcpChannel::reply(qint64 ticket)
 {
-    return waitFor(ticket);
+    return checkedMap(waitFor(ticket));
+}
+
+qint64 TcpChannel::submitOpen(const QString& className, const QString& id)
+{
+    const qint64 number = nextNumber();
+    return sendFrame(number, protocol::openFrame(className, id, number));
+}
+
+OpenReply TcpChannel::takeOpen(qint64 ticket)
+{
+    const Reply reply = waitFor(ticket);
+    if (!reply.plain || reply.plain->find(key::Error))
+        return openReplyOf(checkedMap(reply));
+    const protocol::PlainMap& plain = *reply.plain;
+    OpenReply open;
+    open.className = plain.text(key::Class);
+    if (const protocol::PlainItem* props = plain.find(key::Props);
+        props && props->type == protocol::PlainItem::Map) {
+        const QList<protocol::PlainItem> items = plain.items(*props);
+        open.props.reserve(props->size);
+        for (qsizetype i = 0; i + 1 < items.size(); i += 2)
+            open.props.append({items.at(i).toString(), items.at(i + 1).toString()});
+    }
+    return open;
+}
+
+qint64 TcpChannel::submitCall(const QString& className, const QString& method, const QStringList& args)
+{
+    const qint64 number = nextNumber();
+    return sendFrame(number, protocol::callFrame(className, method, args, number));
+}
+
+CallReply TcpChannel::takeCall(qint64 ticket)
+{
+    const Reply reply = waitFor(ticket);
+    if (!reply.plain || reply.plain->find(key::Error))
+        return callReplyOf(checkedMap(reply));
+    return {reply.plain->text(key::Ret), reply.plain->texts(reply.plain->find(key::Args))};
+}
+
+QCborMap TcpChannel::checkedMap(const Reply& reply)
+{
+    QCborMap map = reply.map;
+    if (reply.plain) {
+        QCborParserError error;
+        map = QCborValue::fromCbor(reply.plain->payload(), &error).toMap();
+        // What reads as plain decodes; should it not, the reply is refused, not read as empty.
+        if (error.error != QCborError::NoError)
+            fail(ClientError::BadReply,
+                 QStringLiteral("Ungültige Antwort vom Server: %1").arg(error.errorString()));
+    }
+    throwIfError(map);
+    return map;
 }
 
 void TcpChannel::forget(qint64 ticket)
@@ -157,7 +220,7 @@ void TcpChannel::forget(qint64 ticket)
         m_discard.insert(ticket);
 }
 
-QCborMap TcpChannel::waitFor(qint64 id)
+TcpChannel::Reply TcpChannel::waitFor(qint64 id)
 {
     // The event loop and its timer are made only for a reply that is slow to come: most
     // replies are taken by the blocking polls below, and building the loop costs more than
@@ -211,9 +274,7 @@ QCborMap TcpChannel::waitFor(qint64 id)
         }
         slow->loop.exec();
     }
-    const QCborMap reply = m_replies.take(id);
-    throwIfError(reply);
-    return reply;
+    return m_replies.take(id);
 }
 
 void TcpChannel::readFrames()
@@ -251,8 +312,20 @@ void TcpChannel::takeFrames()
 {
     bool any = false;
     for (;;) {
-        QCborMap message;
-        const auto status = m_reader.next(message);
+        QByteArray payload;
+        auto status = m_reader.nextPayload(payload);
+        Reply reply;
+        qint64 id = -1;
+        if (status == protocol::FrameReader::Status::Frame) {
+            reply.plain = protocol::PlainMap::read(payload);
+            if (reply.plain) {
+                const protocol::PlainItem* number = reply.plain->find(key::Id);
+                id = number && number->type == protocol::PlainItem::Integer ? number->integer : -1;
+            } else {
+                status = m_reader.decode(payload, reply.map);
+                id = reply.map.value(key::Id).toInteger(-1);
+            }
+        }
         if (status == protocol::FrameReader::Status::NeedMore)
             break;
         if (status == protocol::FrameReader::Status::Error) {
@@ -260,16 +333,17 @@ void TcpChannel::takeFrames()
             close();
             return;
         }
-        const qint64 id = message.value(key::Id).toInteger(-1);
         if (m_discard.remove(id))
             continue;
         // A reply without a known id is the server's last word before it closes the link.
         if (id <= 0) {
+            const QCborMap message = reply.plain ? QCborValue::fromCbor(payload).toMap() : reply.map;
             const QCborMap error = message.value(key::Error).toMap();
-            m_failure = QStringLiteral("Server hat die Verbindung beendet: %1").arg(error.value(key::Text).toString());
+            m_failure = QStringLiteral("Server hat die Verbindung beendet: %1")
+                            .arg(error.value(key::Text).toString());
             continue;
         }
-        m_replies.insert(id, message);
+        m_replies.insert(id, std::move(reply));
         any = true;
     }
     if (any)

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QSet>
 #include <QTcpSocket>
+#include <optional>
 
 namespace cacheclient {
 
@@ -29,6 +30,10 @@ public:
     qint64 submit(QCborMap message) override;
     QCborMap reply(qint64 ticket) override;
     void forget(qint64 ticket) override;
+    qint64 submitOpen(const QString& className, const QString& id) override;
+    OpenReply takeOpen(qint64 ticket) override;
+    qint64 submitCall(const QString& className, const QString& method, const QStringList& args) override;
+    CallReply takeCall(qint64 ticket) override;
 
     void setTimeouts(int connectMs, int replyMs);
 
@@ -39,8 +44,21 @@ signals:
     void frameArrived();
 
 private:
+    // A reply as it came: read in place when it is plain, else decoded into a map.
+    struct Reply
+    {
+        std::optional<protocol::PlainMap> plain;
+        QCborMap map;
+    };
+
+    // The number of the next request; throws when the link is closed.
+    qint64 nextNumber();
     qint64 send(QCborMap& message);
-    QCborMap waitFor(qint64 id);
+    // Sends a frame that already carries the next request number.
+    qint64 sendFrame(qint64 id, const QByteArray& frame);
+    Reply waitFor(qint64 id);
+    // The reply as a map, its error thrown.
+    QCborMap checkedMap(const Reply& reply);
     void readFrames();
     // Reads what the kernel holds for the socket without going through QAbstractSocket.
     void readAvailable();
@@ -49,7 +67,7 @@ private:
 
     QTcpSocket* m_socket = nullptr;
     protocol::FrameReader m_reader{protocol::ReplyLimits};
-    QHash<qint64, QCborMap> m_replies;
+    QHash<qint64, Reply> m_replies;
     QSet<qint64> m_discard;
     qint64 m_nextId = 1;
     int m_connectMs = 5000;

@@ -1,3 +1,4 @@
+#include "cacheclient/Channel.h"
 #include "cacheclient/ConnectString.h"
 #include "cacheclient/Protocol.h"
 #include "cacheclient/RowCells.h"
@@ -8,12 +9,82 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <tuple>
 
 using namespace cacheclient;
 using Status = protocol::FrameReader::Status;
+
+namespace {
+
+bool sameItem(const protocol::PlainMap& map, const protocol::PlainItem& item, const QCborValue& value)
+{
+    using Item = protocol::PlainItem;
+    const QString text = item.toString();
+    if (text != value.toString() || text.isNull() != value.toString().isNull())
+        return false;
+    switch (item.type) {
+    case Item::Integer:
+        return value.isInteger() && value.toInteger() == item.integer;
+    case Item::Text:
+        return value.isString();
+    case Item::Bytes:
+        return value.isByteArray() && value.toByteArray() == QByteArray(item.data, item.size);
+    case Item::False:
+        return value.isFalse();
+    case Item::True:
+        return value.isTrue();
+    case Item::Null:
+        return value.isNull();
+    case Item::Array: {
+        const QCborArray array = value.toArray();
+        const QList<Item> items = map.items(item);
+        if (!value.isArray() || array.size() != items.size())
+            return false;
+        for (qsizetype i = 0; i < items.size(); ++i)
+            if (!sameItem(map, items.at(i), array.at(i)))
+                return false;
+        return map.texts(&item) == [&] {
+            QStringList list;
+            for (const QCborValue& v : array)
+                list << v.toString();
+            return list;
+        }();
+    }
+    case Item::Map: {
+        const QCborMap inner = value.toMap();
+        const QList<Item> items = map.items(item);
+        if (!value.isMap() || inner.size() * 2 != items.size())
+            return false;
+        qsizetype i = 0;
+        for (auto it = inner.constBegin(); it != inner.constEnd(); ++it, i += 2)
+            if (!sameItem(map, items.at(i), it.key()) || !sameItem(map, items.at(i + 1), it.value()))
+                return false;
+        return true;
+    }
+    }
+    return false;
+}
+
+// Every key finds the value QCborMap::value finds for it, and no other key is found.
+bool sameValue(const protocol::PlainMap& plain, const QCborMap& decoded)
+{
+    for (auto it = decoded.constBegin(); it != decoded.constEnd(); ++it) {
+        const QString key = it.key().toString();
+        const protocol::PlainItem* item = plain.find(key);
+        // The link's field names are 7-bit; QCborMap::value itself misses some longer others.
+        if (std::any_of(key.cbegin(), key.cend(), [](QChar c) { return c.unicode() >= 0x80; }))
+            continue;
+        if (!item || !sameItem(plain, *item, decoded.value(key)) ||
+            plain.text(key) != decoded.value(key).toString())
+            return false;
+    }
+    return !plain.find(QStringLiteral("absent"));
+}
+
+} // namespace
 
 class TestProtocol : public QObject
 {
@@ -27,8 +98,10 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("nameSpace");
-        QTest::newRow("default") << "cn_iptcp:192.168.1.10[1972]:VELMOR" << true << "192.168.1.10" << 1972 << "VELMOR";
-        QTest::newRow("host name") << "cn_iptcp:localhost[1973]:VELMOR" << true << "localhost" << 1973 << "VELMOR";
+        QTest::newRow("default") << "cn_iptcp:192.168.1.10[1972]:VELMOR" << true << "192.168.1.10" << 1972
+                                 << "VELMOR";
+        QTest::newRow("host name") << "cn_iptcp:localhost[1973]:VELMOR" << true << "localhost" << 1973
+                                   << "VELMOR";
         QTest::newRow("prefix case") << "CN_IPTCP:127.0.0.1[5]:X" << true << "127.0.0.1" << 5 << "X";
         QTest::newRow("no port") << "cn_iptcp:host[]:VELMOR" << false << "" << 0 << "";
         QTest::newRow("port text") << "cn_iptcp:host[abc]:VELMOR" << false << "" << 0 << "";
@@ -310,6 +383,163 @@ private slots:
         }
         // Byte changes inside a text keep the cells whole: the reading above ran, not only refusals.
         QVERIFY(accepted > 0);
+    }
+
+    // Opens and calls written straight from their fields are the frames of the same maps.
+    void rowFramesAreTheMapsBytes_data()
+    {
+        QTest::addColumn<QString>("className");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<qint64>("number");
+        QTest::newRow("account") << "XR.KontoStamm"
+                                 << "1||K||4711" << QStringList{"Müller"} << qint64(1);
+        QTest::newRow("empty texts") << ""
+                                     << "" << QStringList{""} << qint64(23);
+        QTest::newRow("no args") << "XR.Windows"
+                                 << "Xecute" << QStringList{} << qint64(24);
+        QTest::newRow("beyond 7 bits")
+            << "XR.KundBau"
+            << "1||4711||Grüße \u20ac \U0001F3D7" << QStringList{"ä", QString(300, u'ß')} << qint64(255);
+        for (const qsizetype length : {23, 24, 255, 256, 65536})
+            QTest::addRow("text of %lld", static_cast<long long>(length))
+                << "XR.ParAnwPar" << QString(length, u'x') << QStringList(3, QString(length, u'y'))
+                << qint64(256);
+        QStringList many;
+        for (int i = 0; i < 64; ++i)
+            many << QString::number(i);
+        QTest::newRow("64 args, large number") << "AR.Dokumente"
+                                               << "SetDokument" << many << qint64(4294967296);
+    }
+
+    void rowFramesAreTheMapsBytes()
+    {
+        QFETCH(QString, className);
+        QFETCH(QString, name);
+        QFETCH(QStringList, args);
+        QFETCH(qint64, number);
+        QCborMap open = openRequest(className, name);
+        open.insert(protocol::key::Id, number);
+        QCOMPARE(protocol::openFrame(className, name, number), protocol::encodeFrame(open));
+        QCborMap call = callRequest(className, name, args);
+        call.insert(protocol::key::Id, number);
+        QCOMPARE(protocol::callFrame(className, name, args, number), protocol::encodeFrame(call));
+    }
+
+    // What is read in place reads as QCborValue::fromCbor reads it, value for value; payloads
+    // of every kind, damaged at random, are read or refused but never read differently.
+    void plainMapReadsAsTheDecoderDoes()
+    {
+        QRandomGenerator random(20261209);
+        const QStringList texts{"",
+                                "a",
+                                "Müller",
+                                QString(24, u'k'),
+                                QString(300, u'ü'),
+                                QString::fromUtf8("\xf0\x9f\x8f\x97"),
+                                "1||K||4711"};
+        const QStringList fields{"id", "class", "props", "ret", "args", "error", QString(30, u'f')};
+        std::function<QCborValue(int)> value = [&](int depth) -> QCborValue {
+            switch (random.bounded(depth > 2 ? 9 : 11)) {
+            case 0:
+                return qint64(random.generate64());
+            case 1:
+                return random.bounded(100000) - 50000;
+            case 2:
+            case 3:
+                return texts.at(random.bounded(texts.size()));
+            case 4:
+                return QByteArray(random.bounded(30), 'b');
+            case 5:
+                return random.bounded(2) == 1;
+            case 6:
+                return QCborValue(nullptr);
+            case 7:
+                return random.bounded(2) ? QCborValue(1.5) : QCborValue(QCborTag(1), 7);
+            case 8:
+                return QCborValue();
+            case 9: {
+                QCborArray array;
+                for (int i = random.bounded(4); i > 0; --i)
+                    array.append(value(depth + 1));
+                return array;
+            }
+            default: {
+                QCborMap map;
+                for (int i = random.bounded(4); i > 0; --i)
+                    map.insert(texts.at(random.bounded(texts.size())), value(depth + 1));
+                return map;
+            }
+            }
+        };
+        int read = 0;
+        int damagedRead = 0;
+        for (int round = 0; round < 6000; ++round) {
+            QCborMap map;
+            for (int i = random.bounded(6); i > 0; --i)
+                map.insert(fields.at(random.bounded(fields.size())), value(1));
+            QByteArray payload = map.toCborValue().toCbor();
+            const bool damaged = round % 2 == 1;
+            if (damaged)
+                payload[random.bounded(payload.size())] = char(random.bounded(256));
+            const auto plain = protocol::PlainMap::read(payload);
+            if (!plain)
+                continue;
+            QCborParserError error;
+            const QCborValue decoded = QCborValue::fromCbor(payload, &error);
+            QCOMPARE(error.error, QCborError::NoError);
+            QVERIFY(decoded.isMap());
+            QVERIFY2(sameValue(*plain, decoded.toMap()), payload.toHex().constData());
+            ++(damaged ? damagedRead : read);
+        }
+        // Both kinds were read, not only refused.
+        QVERIFY(read > 500);
+        QVERIFY(damagedRead > 100);
+    }
+
+    // Forms a decoder may read its own way, or that no map of the link needs, go the general way.
+    void plainMapRefuses_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        auto map = [](const QByteArray& value) { return QByteArray("\xa1\x61k", 3) + value; };
+        QTest::newRow("not a map") << QByteArray("\x81\x01", 2);
+        QTest::newRow("indefinite map") << QByteArray("\xbf\x61k\x01\xff", 5);
+        QTest::newRow("indefinite text") << map(QByteArray("\x7f\x61x\xff", 4));
+        QTest::newRow("indefinite array") << map(QByteArray("\x9f\x01\xff", 3));
+        QTest::newRow("tag") << map(QByteArray("\xc1\x01", 2));
+        QTest::newRow("double") << map(QByteArray("\xfb\x3f\xf8\0\0\0\0\0\0", 9));
+        QTest::newRow("half") << map(QByteArray("\xf9\x3c\x00", 3));
+        QTest::newRow("undefined") << map(QByteArray("\xf7", 1));
+        QTest::newRow("simple value") << map(QByteArray("\xf8\x20", 2));
+        QTest::newRow("unsigned beyond 63 bits") << map(QByteArray("\x1b\x80\0\0\0\0\0\0\0", 9));
+        QTest::newRow("negative beyond 63 bits") << map(QByteArray("\x3b\x80\0\0\0\0\0\0\0", 9));
+        QTest::newRow("number key") << QByteArray("\xa1\x01\x01", 3);
+        QTest::newRow("number key inside") << map(QByteArray("\xa1\x01\x01", 3));
+        QTest::newRow("bytes after the map") << map(QByteArray("\x01\x01", 2));
+        QTest::newRow("text beyond the end") << map(QByteArray("\x65"
+                                                               "abc",
+                                                               4));
+        QTest::newRow("count beyond the end") << map(QByteArray("\x85\x01", 2));
+        QTest::newRow("overlong slash") << map(QByteArray("\x62\xc0\xaf", 3));
+        QTest::newRow("overlong 3 bytes") << map(QByteArray("\x63\xe0\x80\xaf", 4));
+        QTest::newRow("overlong 4 bytes") << map(QByteArray("\x64\xf0\x80\x80\xaf", 5));
+        QTest::newRow("surrogate") << map(QByteArray("\x63\xed\xa0\x80", 4));
+        QTest::newRow("beyond U+10FFFF") << map(QByteArray("\x64\xf4\x90\x80\x80", 5));
+        QTest::newRow("byte-order mark") << map(QByteArray("\x63\xef\xbb\xbf", 4));
+        QTest::newRow("noncharacter U+FFFE") << map(QByteArray("\x63\xef\xbf\xbe", 4));
+        QTest::newRow("noncharacter U+FDD0") << map(QByteArray("\x63\xef\xb7\x90", 4));
+        QTest::newRow("lone continuation") << map(QByteArray("\x61\x80", 2));
+        QTest::newRow("cut sequence") << map(QByteArray("\x61\xc3", 2));
+        QByteArray nested(1, '\x01');
+        for (int i = 0; i < 8; ++i)
+            nested.prepend('\x81');
+        QTest::newRow("nested too deep") << map(nested);
+    }
+
+    void plainMapRefuses()
+    {
+        QFETCH(QByteArray, payload);
+        QVERIFY(!protocol::PlainMap::read(payload));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "cacheclient/TcpChannel.h"
 
 #include <QCborArray>
+#include <QCborStreamWriter>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -51,7 +52,10 @@ public:
         });
     }
 
-    QString connectString() const { return QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(m_server.serverPort()); }
+    QString connectString() const
+    {
+        return QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(m_server.serverPort());
+    }
     bool m_badVersion = false;
 
 private:
@@ -134,6 +138,40 @@ private:
     quint16 m_port = 0;
 };
 
+// A reply written as the server would (definite lengths), or in forms only the general decoder
+// reads: lengths left open, or a floating-point value among the properties.
+QByteArray replyFrame(const QCborMap& reply, const QString& form)
+{
+    if (form == "definite")
+        return protocol::encodeFrame(reply);
+    QByteArray payload;
+    QCborStreamWriter out(&payload);
+    std::function<void(const QCborValue&)> write = [&](const QCborValue& value) {
+        if (value.isMap()) {
+            out.startMap();
+            const QCborMap map = value.toMap();
+            for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+                write(it.key());
+                write(it.value());
+            }
+            if (form == "double" && map.contains(QStringLiteral("Nr"))) {
+                out.append(QStringLiteral("Faktor"));
+                out.append(1.5);
+            }
+            out.endMap();
+        } else if (value.isArray()) {
+            out.startArray();
+            for (const QCborValue& item : value.toArray())
+                write(item);
+            out.endArray();
+        } else {
+            value.toCbor(out);
+        }
+    };
+    write(reply);
+    return protocol::frameOf(payload);
+}
+
 QCborMap reply(const QCborMap& request, const QString& ret)
 {
     return QCborMap{{key::Id, request.value(key::Id)}, {key::Ret, ret}, {key::Args, QCborArray{}}};
@@ -207,7 +245,8 @@ private slots:
         QFETCH(int, number);
         ScriptedServer server([behaviour](QTcpSocket* socket, const QCborMap& request) {
             if (behaviour == "error") {
-                socket->write(protocol::encodeFrame(protocol::errorReply(request.value(key::Id).toInteger(), 5809, "weg")));
+                socket->write(protocol::encodeFrame(
+                    protocol::errorReply(request.value(key::Id).toInteger(), 5809, "weg")));
             } else if (behaviour == "drop") {
                 socket->abort();
             } else if (behaviour == "oversized") {
@@ -308,6 +347,84 @@ private slots:
         QCOMPARE(f->isConnected(), !line.startsWith("close"));
     }
 
+    // Opens and calls read their replies alike whichever form the server writes them in, and a
+    // reply carrying an error throws it.
+    void rowRepliesReadAlikeInEveryForm_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::newRow("definite") << "definite";
+        QTest::newRow("open lengths") << "indefinite";
+        QTest::newRow("a floating-point value") << "double";
+    }
+
+    void rowRepliesReadAlikeInEveryForm()
+    {
+        QFETCH(QString, form);
+        QList<QCborMap> seen;
+        ScriptedServer server([&](QTcpSocket* socket, const QCborMap& request) {
+            seen << request;
+            const QCborValue id = request.value(key::Id);
+            if (request.value(key::ObjectId).toString() == "1||K||0") {
+                socket->write(replyFrame(
+                    QCborMap{{key::Id, id},
+                             {key::Error, QCborMap{{key::Number, 5809}, {key::Text, "Kein Konto 0"}}}},
+                    form));
+            } else if (request.value(key::Op).toString() == protocol::op::Open) {
+                const QCborMap props{
+                    {"Name", "Müller & Söhne"}, {"Ort", ""}, {"Nr", 4711}, {"KBEZ", "MUELLER"}};
+                socket->write(replyFrame(
+                    QCborMap{{key::Id, id}, {key::Class, "XR.KontoStamm"}, {key::Props, props}}, form));
+            } else {
+                socket->write(replyFrame(
+                    QCborMap{{key::Id, id}, {key::Ret, "Müller"}, {key::Args, QCborArray{"geändert", 7}}},
+                    form));
+            }
+        });
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        channelFor(f, holder);
+        QString cs = server.connectString();
+        QVERIFY(f->connect(cs));
+
+        auto account = f->openId("XR.KontoStamm", "1||K||4711");
+        QCOMPARE(account->className(), QStringLiteral("XR.KontoStamm"));
+        QCOMPARE(account->id(), QStringLiteral("1||K||4711"));
+        QStringList names{"Name", "Ort", "Nr", "KBEZ"};
+        if (form == "double")
+            names << "Faktor";
+        QCOMPARE(account->propertyNames(), names);
+        QCOMPARE(account->property("name"), QStringLiteral("Müller & Söhne"));
+        QVERIFY(account->property("Ort").isNull());
+        // A value that is no text reads as an empty text, as it always did.
+        QCOMPARE(account->property("Nr"), QString());
+        QVERIFY_THROWS_EXCEPTION(CacheError, account->property("Strasse"));
+
+        QStringList args{"Mueller", "zwei", "drei"};
+        QCOMPARE(account->call("NameLogicalToODBC", args), QStringLiteral("Müller"));
+        QCOMPARE(args, (QStringList{"geändert", QString(), "drei"}));
+        auto ahead = account->callAhead("NameLogicalToODBC", {"Mueller"});
+        auto next = f->openIdAhead("XR.KontoStamm", "1||K||4712");
+        QCOMPARE(ahead->take(), QStringLiteral("Müller"));
+        QCOMPARE(next->take()->property("KBEZ"), QStringLiteral("MUELLER"));
+
+        try {
+            f->openId("XR.KontoStamm", "1||K||0");
+            QFAIL("no error thrown");
+        } catch (const CacheError& error) {
+            QCOMPARE(error.number(), 5809);
+            QCOMPARE(error.description(), QStringLiteral("Kein Konto 0"));
+        }
+        QVERIFY(f->isConnected());
+        // The server saw every request with the fields a map of them would carry.
+        QCOMPARE(seen.size(), 5);
+        QCOMPARE(seen.at(0), (QCborMap{{key::Op, protocol::op::Open},
+                                       {key::Class, "XR.KontoStamm"},
+                                       {key::ObjectId, "1||K||4711"},
+                                       {key::Id, seen.at(0).value(key::Id)}}));
+        QCOMPARE(seen.at(1).value(key::Args).toArray(), (QCborArray{"Mueller", "zwei", "drei"}));
+        QCOMPARE(seen.at(1).value(key::Name).toString(), QStringLiteral("NameLogicalToODBC"));
+    }
+
     void connectFailures()
     {
         ChannelFactory* f = nullptr;
@@ -323,14 +440,16 @@ private slots:
         QVERIFY(!f->connect(refused));
         QVERIFY(clock.elapsed() < 2000);
         QVERIFY(!f->isConnected());
-        QCOMPARE([&] {
-            try {
-                f->openId("XR.ParPersEdv", "1||17");
-            } catch (const CacheError& e) {
-                return e.number();
-            }
-            return 0;
-        }(), ClientError::NotConnected);
+        QCOMPARE(
+            [&] {
+                try {
+                    f->openId("XR.ParPersEdv", "1||17");
+                } catch (const CacheError& e) {
+                    return e.number();
+                }
+                return 0;
+            }(),
+            ClientError::NotConnected);
 
         // A peer that answers the handshake with another version is no server of ours.
         ScriptedServer other([](QTcpSocket*, const QCborMap&) {});
