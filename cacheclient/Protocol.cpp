@@ -288,6 +288,21 @@ QByteArray callFrame(const QString& className, const QString& method, const QStr
     return frameOf(out.payload());
 }
 
+QByteArray callReplyPayload(const QString& ret, const QStringList& args, qint64 id)
+{
+    CborWriter out;
+    out.map(3);
+    out.text(key::Ret);
+    out.text(ret);
+    out.text(key::Args);
+    out.array(args.size());
+    for (const QString& arg : args)
+        out.text(arg);
+    out.text(key::Id);
+    out.integer(id);
+    return out.payload();
+}
+
 namespace {
 
 // UTF-8 that every decoder reads alike: no overlong form, surrogate, code point beyond U+10FFFF,

@@ -154,6 +154,8 @@ QByteArray frameOf(const QByteArray& payload);
 // for the same map with the number inserted last, written without building the map.
 QByteArray openFrame(const QString& className, const QString& objectId, qint64 id);
 QByteArray callFrame(const QString& className, const QString& method, const QStringList& args, qint64 id);
+// A call's reply, as the map {ret, args, id} encodes.
+QByteArray callReplyPayload(const QString& ret, const QStringList& args, qint64 id);
 
 // One value of a PlainMap, pointing into the payload the map holds.
 struct PlainItem

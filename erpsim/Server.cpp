@@ -12,6 +12,7 @@
 #include <chrono>
 #include <exception>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -167,19 +168,31 @@ private:
             m_state->lastActiveMs.store(nowMs());
             reader.append(chunk.first(got));
             for (;;) {
+                QByteArray payload;
+                auto status = reader.nextPayload(payload);
+                // Opens and calls are read in place; every other request is decoded into a map.
+                std::optional<Session::Reply> plainReply;
                 QCborMap request;
-                const auto status = reader.next(request);
+                if (status == protocol::FrameReader::Status::Frame) {
+                    // Only the work is busy: a peer that does not read its replies may make room.
+                    m_state->busy.store(true);
+                    if (const auto plain = protocol::PlainMap::read(payload))
+                        plainReply = session->handlePlain(*plain);
+                    m_state->busy.store(false);
+                    if (!plainReply)
+                        status = reader.decode(payload, request);
+                }
                 if (status == protocol::FrameReader::Status::NeedMore)
                     break;
                 if (status == protocol::FrameReader::Status::Error) {
                     send(socket, protocol::errorReply(0, reader.errorNumber(), reader.errorText()));
                     return;
                 }
-                // Only the work is busy: a peer that does not read its replies may make room.
                 m_state->busy.store(true);
-                const Session::Reply reply = session->handle(request);
+                const Session::Reply reply = plainReply ? std::move(*plainReply) : session->handle(request);
                 m_state->busy.store(false);
                 request = QCborMap();
+                payload = QByteArray();
                 if (reader.lastFrameSize() >= TrimAfterFrame)
                     returnFreedMemory();
                 const bool sent = reply.payload.isEmpty()

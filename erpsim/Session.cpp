@@ -109,8 +109,9 @@ qint64 requireInteger(const QCborMap& request, const QString& field, qint64 min,
 {
     const QCborValue value = request.value(field);
     if (!value.isInteger() || value.toInteger() < min || value.toInteger() > max)
-        throw ProtocolViolation{perr::BadFrame,
-                                QStringLiteral("Feld \"%1\" muss eine Zahl von %2 bis %3 sein").arg(field).arg(min).arg(max)};
+        throw ProtocolViolation{
+            perr::BadFrame,
+            QStringLiteral("Feld \"%1\" muss eine Zahl von %2 bis %3 sein").arg(field).arg(min).arg(max)};
     return value.toInteger();
 }
 
@@ -120,12 +121,14 @@ QStringList requireTexts(const QCborMap& request, const QString& field, qsizetyp
     if (value.isUndefined())
         return {};
     if (!value.isArray() || value.toArray().size() > max)
-        throw ProtocolViolation{perr::BadFrame,
-                                QStringLiteral("Feld \"%1\" muss eine Liste von höchstens %2 Texten sein").arg(field).arg(max)};
+        throw ProtocolViolation{
+            perr::BadFrame,
+            QStringLiteral("Feld \"%1\" muss eine Liste von höchstens %2 Texten sein").arg(field).arg(max)};
     QStringList texts;
     for (const QCborValue& item : value.toArray()) {
         if (!item.isString())
-            throw ProtocolViolation{perr::BadFrame, QStringLiteral("Feld \"%1\" enthält etwas anderes als Text").arg(field)};
+            throw ProtocolViolation{perr::BadFrame,
+                                    QStringLiteral("Feld \"%1\" enthält etwas anderes als Text").arg(field)};
         texts << nonNull(item.toString());
     }
     return texts;
@@ -163,36 +166,10 @@ Session::~Session()
     m_openStatements.clear();
 }
 
-Session::Reply Session::handle(const QCborMap& request)
+template <typename Work> Session::Reply Session::guarded(qint64 id, Work&& work)
 {
-    const QCborValue idValue = request.value(key::Id);
-    const qint64 id = idValue.isInteger() ? idValue.toInteger() : 0;
     try {
-        if (id <= 0)
-            throw ProtocolViolation{perr::BadFrame, QStringLiteral("Anfrage ohne gültige Nummer")};
-        const QString operation = requireText(request, key::Op);
-        traceRequest(operation, request);
-        if (!m_greeted) {
-            if (operation != op::Hello)
-                throw ProtocolViolation{perr::BadFrame, QStringLiteral("Die erste Anfrage muss \"hello\" sein")};
-            if (request.value(key::Version).toInteger(-1) != cacheclient::protocol::Version)
-                throw ProtocolViolation{perr::BadVersion,
-                                        QStringLiteral("Protokollversion %1 wird nicht unterstützt (Server: %2)")
-                                            .arg(request.value(key::Version).toInteger(-1))
-                                            .arg(cacheclient::protocol::Version)};
-            m_greeted = true;
-            QCborMap reply;
-            reply.insert(key::Id, id);
-            reply.insert(key::Version, cacheclient::protocol::Version);
-            reply.insert(key::Peer, QStringLiteral("velmor-erpd"));
-            return {reply, false};
-        }
-        if (operation == op::Open) {
-            Reply reply;
-            reply.payload = open(requireText(request, key::Class), requireText(request, key::ObjectId), id);
-            return reply;
-        }
-        return {dispatch(operation, request, id), false};
+        return work();
     } catch (const ProtocolViolation& violation) {
         return {cacheclient::protocol::errorReply(id, violation.number, violation.text), true};
     } catch (const cacheclient::CacheError& error) {
@@ -215,13 +192,96 @@ Session::Reply Session::handle(const QCborMap& request)
     }
 }
 
+Session::Reply Session::handle(const QCborMap& request)
+{
+    const QCborValue idValue = request.value(key::Id);
+    const qint64 id = idValue.isInteger() ? idValue.toInteger() : 0;
+    return guarded(id, [&]() -> Reply {
+        if (id <= 0)
+            throw ProtocolViolation{perr::BadFrame, QStringLiteral("Anfrage ohne gültige Nummer")};
+        const QString operation = requireText(request, key::Op);
+        traceRequest(operation, request);
+        if (!m_greeted) {
+            if (operation != op::Hello)
+                throw ProtocolViolation{perr::BadFrame,
+                                        QStringLiteral("Die erste Anfrage muss \"hello\" sein")};
+            if (request.value(key::Version).toInteger(-1) != cacheclient::protocol::Version)
+                throw ProtocolViolation{
+                    perr::BadVersion,
+                    QStringLiteral("Protokollversion %1 wird nicht unterstützt (Server: %2)")
+                        .arg(request.value(key::Version).toInteger(-1))
+                        .arg(cacheclient::protocol::Version)};
+            m_greeted = true;
+            QCborMap reply;
+            reply.insert(key::Id, id);
+            reply.insert(key::Version, cacheclient::protocol::Version);
+            reply.insert(key::Peer, QStringLiteral("velmor-erpd"));
+            return {reply, false};
+        }
+        if (operation == op::Open) {
+            Reply reply;
+            reply.payload = open(requireText(request, key::Class), requireText(request, key::ObjectId), id);
+            return reply;
+        }
+        return {dispatch(operation, request, id), false};
+    });
+}
+
+std::optional<Session::Reply> Session::handlePlain(const cacheclient::protocol::PlainMap& request)
+{
+    using cacheclient::protocol::PlainItem;
+    const PlainItem* id = request.find(key::Id);
+    const PlainItem* operation = request.find(key::Op);
+    const PlainItem* className = request.find(key::Class);
+    if (!m_greeted || !id || id->type != PlainItem::Integer || id->integer <= 0 || !operation ||
+        operation->type != PlainItem::Text || !className || className->type != PlainItem::Text)
+        return std::nullopt;
+    const QString opText = operation->toString();
+    if (opText == op::Open) {
+        const PlainItem* objectId = request.find(key::ObjectId);
+        if (!objectId || objectId->type != PlainItem::Text)
+            return std::nullopt;
+        const QString cls = nonNull(className->toString());
+        const QString oid = nonNull(objectId->toString());
+        return guarded(id->integer, [&]() -> Reply {
+            traceRequest(opText, cls, oid, {});
+            Reply reply;
+            reply.payload = open(cls, oid, id->integer);
+            return reply;
+        });
+    }
+    if (opText != op::Call)
+        return std::nullopt;
+    const PlainItem* name = request.find(key::Name);
+    if (!name || name->type != PlainItem::Text)
+        return std::nullopt;
+    QStringList args;
+    if (const PlainItem* list = request.find(key::Args)) {
+        if (list->type != PlainItem::Array || list->size > MaxCallArguments)
+            return std::nullopt;
+        const QList<PlainItem> items = request.items(*list);
+        args.reserve(items.size());
+        for (const PlainItem& item : items) {
+            if (item.type != PlainItem::Text)
+                return std::nullopt;
+            args << nonNull(item.toString());
+        }
+    }
+    const QString cls = nonNull(className->toString());
+    const QString method = nonNull(name->toString());
+    return guarded(id->integer, [&]() -> Reply {
+        traceRequest(opText, cls, method, args);
+        Reply reply;
+        const QString ret = callMethod(cls, method, args);
+        reply.payload = cacheclient::protocol::callReplyPayload(ret, args, id->integer);
+        return reply;
+    });
+}
+
 void Session::traceRequest(const QString& operation, const QCborMap& request)
 {
     if (!m_trace)
         return;
-    QJsonObject entry;
-    entry.insert("conn", m_connection);
-    entry.insert("op", operation);
     QString className = request.value(key::Class).toString();
     QString name = request.value(key::Name).toString();
     if (operation == op::Open)
@@ -233,17 +293,28 @@ void Session::traceRequest(const QString& operation, const QCborMap& request)
             name = (*it)->def->name;
         }
     }
+    QStringList args;
+    for (const QCborValue& a : request.value(key::Args).toArray())
+        args << a.toString();
+    traceRequest(operation, className, name, args);
+}
+
+void Session::traceRequest(const QString& operation, QString className, QString name, const QStringList& args)
+{
+    if (!m_trace)
+        return;
+    QJsonObject entry;
+    entry.insert("conn", m_connection);
+    entry.insert("op", operation);
     entry.insert("class", className);
     entry.insert("name", name);
     // The document password of SetDokument is its ninth argument.
     const bool setDokument = operation == op::Call && className == QLatin1String("AR.Dokumente") &&
                              equalsIgnoreCase(name, QStringLiteral("SetDokument"));
-    QJsonArray args;
-    for (const QCborValue& a : request.value(key::Args).toArray()) {
-        const QString value = a.toString();
-        args.append(setDokument && args.size() == 8 && !value.isEmpty() ? QStringLiteral("***") : value);
-    }
-    entry.insert("args", args);
+    QJsonArray traced;
+    for (const QString& value : args)
+        traced.append(setDokument && traced.size() == 8 && !value.isEmpty() ? QStringLiteral("***") : value);
+    entry.insert("args", traced);
     m_trace->write(entry);
 }
 
@@ -269,7 +340,8 @@ QCborMap Session::dispatch(const QString& operation, const QCborMap& request, qi
     } else if (operation == op::Hello) {
         throw ProtocolViolation{perr::BadFrame, QStringLiteral("\"hello\" nur einmal je Verbindung")};
     } else {
-        throw ProtocolViolation{perr::UnknownOperation, QStringLiteral("Unbekannte Operation \"%1\"").arg(operation)};
+        throw ProtocolViolation{perr::UnknownOperation,
+                                QStringLiteral("Unbekannte Operation \"%1\"").arg(operation)};
     }
     reply.insert(key::Id, id);
     return reply;
@@ -401,10 +473,12 @@ QByteArray Session::open(const QString& className, const QString& id, qint64 req
         if (Catalog::classExists(className))
             throw serverError(ServerError::NotFound,
                               QStringLiteral("Klasse %1 hat keine gespeicherten Objekte").arg(className));
-        throw serverError(ServerError::NoSuchClass, QStringLiteral("Klasse %1 existiert nicht").arg(className));
+        throw serverError(ServerError::NoSuchClass,
+                          QStringLiteral("Klasse %1 existiert nicht").arg(className));
     }
     auto notFound = [&] {
-        return serverError(ServerError::NotFound, QStringLiteral("Objekt %1 mit Id \"%2\" nicht gefunden").arg(className, id));
+        return serverError(ServerError::NotFound,
+                           QStringLiteral("Objekt %1 mit Id \"%2\" nicht gefunden").arg(className, id));
     };
     const QStringList pieces = id.split(QStringLiteral("||"));
     if (pieces.size() != cls->key.size())
@@ -477,14 +551,24 @@ QByteArray Session::open(const QString& className, const QString& id, qint64 req
 
 QCborMap Session::call(const QString& className, const QString& method, QStringList& args)
 {
+    QCborMap reply;
+    reply.insert(key::Ret, callMethod(className, method, args));
+    reply.insert(key::Args, toArray(args));
+    return reply;
+}
+
+QString Session::callMethod(const QString& className, const QString& method, QStringList& args)
+{
     if (!Catalog::classExists(className))
-        throw serverError(ServerError::NoSuchClass, QStringLiteral("Klasse %1 existiert nicht").arg(className));
+        throw serverError(ServerError::NoSuchClass,
+                          QStringLiteral("Klasse %1 existiert nicht").arg(className));
     auto requireCount = [&](qsizetype count) {
         if (args.size() != count)
-            throw serverError(ServerError::WrongArgumentCount, QStringLiteral("%1.%2 erwartet %3 Argumente, nicht %4")
-                                                                  .arg(className, method)
-                                                                  .arg(count)
-                                                                  .arg(args.size()));
+            throw serverError(ServerError::WrongArgumentCount,
+                              QStringLiteral("%1.%2 erwartet %3 Argumente, nicht %4")
+                                  .arg(className, method)
+                                  .arg(count)
+                                  .arg(args.size()));
     };
     QString ret;
     bool known = false;
@@ -492,7 +576,8 @@ QCborMap Session::call(const QString& className, const QString& method, QStringL
         requireCount(1);
         ret = m_m.execute(args.at(0));
         known = true;
-    } else if (className == QLatin1String("AR.Dokumente") && equalsIgnoreCase(method, QStringLiteral("SetDokument"))) {
+    } else if (className == QLatin1String("AR.Dokumente") &&
+               equalsIgnoreCase(method, QStringLiteral("SetDokument"))) {
         requireCount(9);
         ret = setDokument(args);
         known = true;
@@ -515,17 +600,15 @@ QCborMap Session::call(const QString& className, const QString& method, QStringL
     if (!known)
         throw serverError(ServerError::NoSuchMethod,
                           QStringLiteral("Methode %1 gibt es in Klasse %2 nicht").arg(method, className));
-    QCborMap reply;
-    reply.insert(key::Ret, ret);
-    reply.insert(key::Args, toArray(args));
-    return reply;
+    return ret;
 }
 
 QString Session::setDokument(const QStringList& args)
 {
     QSqlQuery query(m_storage.db());
-    query.prepare(QStringLiteral("INSERT INTO dokument(empfangen, arg1, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9)"
-                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    query.prepare(
+        QStringLiteral("INSERT INTO dokument(empfangen, arg1, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9)"
+                       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     for (const QString& a : args)
         query.addBindValue(a);
@@ -539,7 +622,8 @@ QString Session::setDokument(const QStringList& args)
 QCborMap Session::prepare(const QString& className, const QString& queryName)
 {
     if (!Catalog::classExists(className))
-        throw serverError(ServerError::NoSuchClass, QStringLiteral("Klasse %1 existiert nicht").arg(className));
+        throw serverError(ServerError::NoSuchClass,
+                          QStringLiteral("Klasse %1 existiert nicht").arg(className));
     const QueryDef* def = Catalog::findQuery(className, queryName);
     if (!def)
         throw serverError(ServerError::NoSuchQuery,
@@ -561,7 +645,8 @@ QCborMap Session::execute(qint64 handle, QStringList args, int batch, bool packe
 {
     const auto it = m_queries.constFind(handle);
     if (it == m_queries.constEnd())
-        throw serverError(ServerError::NoSuchResultSet, QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
+        throw serverError(ServerError::NoSuchResultSet,
+                          QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
     OpenQuery& q = **it;
     q.restart(nullptr);
     const qsizetype expected = q.def->params.size();
@@ -606,7 +691,8 @@ QCborMap Session::fetch(qint64 handle, int batch, bool packed, bool more)
 {
     const auto it = m_queries.constFind(handle);
     if (it == m_queries.constEnd())
-        throw serverError(ServerError::NoSuchResultSet, QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
+        throw serverError(ServerError::NoSuchResultSet,
+                          QStringLiteral("Abfrage %1 ist nicht offen").arg(handle));
     OpenQuery& q = **it;
     if (q.broken)
         throw serverError(
@@ -702,7 +788,8 @@ QString Session::extrinsic(const QString& label, const QString& routine, const Q
             throw serverError(ServerError::MError, QStringLiteral("M-Fehler <PARAMETER> $$ASCIANSI^%UML"));
         return erpToDisplay(args.at(0));
     }
-    throw serverError(ServerError::MError, QStringLiteral("M-Fehler <NOROUTINE> $$%1^%2").arg(label, routine));
+    throw serverError(ServerError::MError,
+                      QStringLiteral("M-Fehler <NOROUTINE> $$%1^%2").arg(label, routine));
 }
 
 namespace {
@@ -724,15 +811,17 @@ QString Session::doRoutine(const QString& label, const QString& routine, const Q
 {
     auto requireCount = [&](qsizetype count) {
         if (args.size() != count)
-            throw serverError(ServerError::MError, QStringLiteral("M-Fehler <PARAMETER> %1^%2 erwartet %3 Argumente, nicht %4")
-                                                       .arg(label, routine)
-                                                       .arg(count)
-                                                       .arg(args.size()));
+            throw serverError(ServerError::MError,
+                              QStringLiteral("M-Fehler <PARAMETER> %1^%2 erwartet %3 Argumente, nicht %4")
+                                  .arg(label, routine)
+                                  .arg(count)
+                                  .arg(args.size()));
     };
     auto firma = [&]() -> qint64 {
         const auto it = m_m.variables().constFind(QStringLiteral("FIRMA"));
         if (it == m_m.variables().constEnd())
-            throw serverError(ServerError::MError, QStringLiteral("M-Fehler <UNDEFINED> FIRMA in %1^%2").arg(label, routine));
+            throw serverError(ServerError::MError,
+                              QStringLiteral("M-Fehler <UNDEFINED> FIRMA in %1^%2").arg(label, routine));
         return mNumber(*it, QStringLiteral("FIRMA"));
     };
 
@@ -745,16 +834,20 @@ QString Session::doRoutine(const QString& label, const QString& routine, const Q
     if (routine == QLatin1String("XRCLSU")) {
         if (label == QLatin1String("HGRP")) {
             requireCount(0);
-            return groupList(QStringLiteral("SELECT nr, bez FROM hgrp WHERE firma = ? ORDER BY nr"), {firma()});
+            return groupList(QStringLiteral("SELECT nr, bez FROM hgrp WHERE firma = ? ORDER BY nr"),
+                             {firma()});
         }
         if (label == QLatin1String("UGRP")) {
             requireCount(1);
-            return groupList(QStringLiteral("SELECT nr, bez FROM ugrp WHERE firma = ? AND hgrp = ? ORDER BY nr"),
-                             {firma(), mNumber(args.at(0), QStringLiteral("Hauptgruppe"))});
+            return groupList(
+                QStringLiteral("SELECT nr, bez FROM ugrp WHERE firma = ? AND hgrp = ? ORDER BY nr"),
+                {firma(), mNumber(args.at(0), QStringLiteral("Hauptgruppe"))});
         }
         if (label == QLatin1String("ABTNR")) {
             requireCount(0);
-            return groupList(QStringLiteral("SELECT abtnr, name FROM abteilung WHERE firma = ? ORDER BY abtnr"), {firma()});
+            return groupList(
+                QStringLiteral("SELECT abtnr, name FROM abteilung WHERE firma = ? ORDER BY abtnr"),
+                {firma()});
         }
         if (label == QLatin1String("GETARF")) {
             requireCount(7);

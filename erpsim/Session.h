@@ -7,6 +7,11 @@
 #include <QHash>
 #include <QSqlQuery>
 #include <memory>
+#include <optional>
+
+namespace cacheclient::protocol {
+class PlainMap;
+}
 
 namespace erpsim {
 
@@ -36,6 +41,9 @@ public:
         QByteArray payload;
     };
     Reply handle(const QCborMap& request);
+    // Opens and calls read in place, what a list asks for each row. Nothing when the request is
+    // anything else or not fully well formed: the general way then handles it and its faults.
+    std::optional<Reply> handlePlain(const cacheclient::protocol::PlainMap& request);
     bool greeted() const { return m_greeted; }
     // Work done while the client has asked nothing: a small step of reading ahead the rows of
     // the query it streams. True while such work remains; a request should not wait long for it.
@@ -50,9 +58,14 @@ public:
 private:
     QCborMap dispatch(const QString& op, const QCborMap& request, qint64 id);
     void traceRequest(const QString& op, const QCborMap& request);
+    void traceRequest(const QString& op, QString className, QString name, const QStringList& args);
+    // Runs a request's work and turns what it throws into the error reply.
+    template <typename Work> Reply guarded(qint64 id, Work&& work);
 
     QByteArray open(const QString& className, const QString& id, qint64 requestId);
     QCborMap call(const QString& className, const QString& method, QStringList& args);
+    // The method's return value; args may be changed.
+    QString callMethod(const QString& className, const QString& method, QStringList& args);
     QCborMap prepare(const QString& className, const QString& queryName);
     QCborMap execute(qint64 handle, QStringList args, int batch, bool packed);
     // more: the client asks for the rows after those it was given.

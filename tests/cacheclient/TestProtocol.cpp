@@ -424,6 +424,14 @@ private slots:
         QCborMap call = callRequest(className, name, args);
         call.insert(protocol::key::Id, number);
         QCOMPARE(protocol::callFrame(className, name, args, number), protocol::encodeFrame(call));
+        QCborArray changed;
+        for (const QString& arg : args)
+            changed.append(arg);
+        QCOMPARE(protocol::callReplyPayload(name, args, number), (QCborMap{{protocol::key::Ret, name},
+                                                                           {protocol::key::Args, changed},
+                                                                           {protocol::key::Id, number}})
+                                                                     .toCborValue()
+                                                                     .toCbor());
     }
 
     // What is read in place reads as QCborValue::fromCbor reads it, value for value; payloads

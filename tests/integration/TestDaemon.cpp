@@ -8,6 +8,7 @@
 #include "erpsim/DemoData.h"
 
 #include <QCborArray>
+#include <QCborStreamWriter>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +26,28 @@ namespace {
 QByteArray frame(const QCborMap& m)
 {
     return protocol::encodeFrame(m);
+}
+
+// The same map with every length left open: no longer the plain form, so the server decodes it
+// the general way.
+QByteArray openFrame(const QCborMap& m)
+{
+    QByteArray payload;
+    QCborStreamWriter out(&payload);
+    out.startMap();
+    for (auto it = m.constBegin(); it != m.constEnd(); ++it) {
+        it.key().toCbor(out);
+        if (it.value().isArray()) {
+            out.startArray();
+            for (const QCborValue& item : it.value().toArray())
+                item.toCbor(out);
+            out.endArray();
+        } else {
+            it.value().toCbor(out);
+        }
+    }
+    out.endMap();
+    return protocol::frameOf(payload);
 }
 
 QByteArray header(quint32 size)
@@ -49,9 +72,11 @@ struct CliResult
 CliResult cli(const Daemon& daemon, const QStringList& args)
 {
     QProcess p;
-    p.start(Daemon::binary("velmor-erp-cli"), QStringList{"--server", "127.0.0.1", "--port", QString::number(daemon.port())} + args);
+    p.start(Daemon::binary("velmor-erp-cli"),
+            QStringList{"--server", "127.0.0.1", "--port", QString::number(daemon.port())} + args);
     p.waitForFinished(20000);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace
@@ -138,18 +163,48 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("error");
-        QTest::newRow("truncated") << hello() + header(100) + QByteArray(10, 'x') << int(protocol::error::Truncated);
-        QTest::newRow("oversized") << hello() + header(protocol::MaxRequestFrame + 1) << int(protocol::error::FrameTooLarge);
-        QTest::newRow("not cbor") << hello() + header(4) + QByteArray("\xff\xfe\xfd\xfc", 4) << int(protocol::error::BadFrame);
-        QTest::newRow("wrong types") << hello() + frame(QCborMap{{key::Id, 2}, {key::Op, protocol::op::Open}, {key::Class, 5}, {key::ObjectId, QCborArray{}}})
+        QTest::newRow("truncated") << hello() + header(100) + QByteArray(10, 'x')
+                                   << int(protocol::error::Truncated);
+        QTest::newRow("oversized") << hello() + header(protocol::MaxRequestFrame + 1)
+                                   << int(protocol::error::FrameTooLarge);
+        QTest::newRow("not cbor") << hello() + header(4) + QByteArray("\xff\xfe\xfd\xfc", 4)
+                                  << int(protocol::error::BadFrame);
+        QTest::newRow("wrong types") << hello() + frame(QCborMap{{key::Id, 2},
+                                                                 {key::Op, protocol::op::Open},
+                                                                 {key::Class, 5},
+                                                                 {key::ObjectId, QCborArray{}}})
                                      << int(protocol::error::BadFrame);
         QTest::newRow("unknown operation") << hello() + frame(QCborMap{{key::Id, 2}, {key::Op, "drop table"}})
                                            << int(protocol::error::UnknownOperation);
         QTest::newRow("wrong version") << hello(2) << int(protocol::error::BadVersion);
-        QTest::newRow("no handshake") << frame(QCborMap{{key::Id, 1}, {key::Op, protocol::op::Open}, {key::Class, "XR.WC"}, {key::ObjectId, "1||EUR"}})
+        QTest::newRow("call with a number among its args")
+            << hello() + frame(QCborMap{{key::Id, 2},
+                                        {key::Op, protocol::op::Call},
+                                        {key::Class, "XR.KontoStamm"},
+                                        {key::Name, "NameLogicalToODBC"},
+                                        {key::Args, QCborArray{1}}})
+            << int(protocol::error::BadFrame);
+        QTest::newRow("call with 65 args")
+            << hello() + frame(QCborMap{{key::Id, 2},
+                                        {key::Op, protocol::op::Call},
+                                        {key::Class, "XR.Windows"},
+                                        {key::Name, "Xecute"},
+                                        {key::Args, QCborArray::fromStringList(QStringList(65, "x"))}})
+            << int(protocol::error::BadFrame);
+        QTest::newRow("open without a number")
+            << hello() + frame(QCborMap{
+                             {key::Op, protocol::op::Open}, {key::Class, "XR.WC"}, {key::ObjectId, "1||EUR"}})
+            << int(protocol::error::BadFrame);
+        QTest::newRow("no handshake") << frame(QCborMap{{key::Id, 1},
+                                                        {key::Op, protocol::op::Open},
+                                                        {key::Class, "XR.WC"},
+                                                        {key::ObjectId, "1||EUR"}})
                                       << int(protocol::error::BadFrame);
-        QTest::newRow("batch out of range") << hello() + frame(QCborMap{{key::Id, 2}, {key::Op, protocol::op::Fetch}, {key::Handle, 1}, {key::Batch, 1 << 30}})
-                                            << int(protocol::error::BadFrame);
+        QTest::newRow("batch out of range")
+            << hello() +
+                   frame(QCborMap{
+                       {key::Id, 2}, {key::Op, protocol::op::Fetch}, {key::Handle, 1}, {key::Batch, 1 << 30}})
+            << int(protocol::error::BadFrame);
     }
 
     void hostileFramesCloseOnlyTheirConnection()
@@ -186,6 +241,71 @@ private slots:
         QVERIFY(connectTo(m_daemon));
     }
 
+    // Opens and calls get the same replies and the same trace whether the server reads them in
+    // place or decodes them the general way.
+    void rowRequestsAnsweredAlikeInEveryForm()
+    {
+        const QList<QCborMap> requests{
+            {{key::Op, protocol::op::Open}, {key::Class, "XR.KontoStamm"}, {key::ObjectId, "1||K||004711"}},
+            {{key::Op, protocol::op::Open}, {key::Class, "XR.KontoStamm"}, {key::ObjectId, "1||K||0"}},
+            {{key::Op, protocol::op::Open}, {key::Class, "XR.Nichts"}, {key::ObjectId, ""}},
+            {{key::Op, protocol::op::Call},
+             {key::Class, "XR.KontoStamm"},
+             {key::Name, "NameLogicalToODBC"},
+             {key::Args, QCborArray{"M}ller"}}},
+            {{key::Op, protocol::op::Call},
+             {key::Class, "XR.KontoStamm"},
+             {key::Name, "NameLogicalToODBC"},
+             {key::Args, QCborArray{"a", "b"}}},
+            {{key::Op, protocol::op::Call}, {key::Class, "XR.KontoStamm"}, {key::Name, "Unbekannt"}},
+            {{key::Op, protocol::op::Call},
+             {key::Class, "XR.Windows"},
+             {key::Name, "Xecute"},
+             {key::Args, QCborArray{"W \"\""}}},
+        };
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_daemon.port());
+        QVERIFY(socket.waitForConnected(3000));
+        protocol::FrameReader reader(protocol::MaxReplyFrame);
+        qint64 id = 1;
+        auto exchange = [&](const QByteArray& bytes) {
+            socket.write(bytes);
+            QCborMap reply;
+            QElapsedTimer clock;
+            clock.start();
+            while (reader.next(reply) != protocol::FrameReader::Status::Frame && clock.elapsed() < 5000) {
+                socket.waitForReadyRead(100);
+                reader.append(socket.readAll());
+            }
+            return reply;
+        };
+        QVERIFY(exchange(hello()).contains(key::Version));
+        const qint64 traced = QFile(m_trace).size();
+        for (const QCborMap& request : requests) {
+            QCborMap plain = request;
+            plain.insert(key::Id, ++id);
+            QCborMap general = request;
+            general.insert(key::Id, ++id);
+            QCborMap first = exchange(frame(plain));
+            QCborMap second = exchange(openFrame(general));
+            QCOMPARE(first.value(key::Id).toInteger(), id - 1);
+            QCOMPARE(second.value(key::Id).toInteger(), id);
+            first.remove(key::Id);
+            second.remove(key::Id);
+            QVERIFY(!first.isEmpty());
+            QCOMPARE(first, second);
+        }
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+        QFile file(m_trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        file.seek(traced);
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 2 * requests.size() + 1);
+        for (qsizetype i = 0; i < requests.size(); ++i)
+            QCOMPARE(lines.at(2 * i), lines.at(2 * i + 1));
+        QVERIFY(lines.at(6).contains("M}ller"));
+    }
+
     void twoClientsSearchArticlesSideBySide()
     {
         auto a = connectTo(m_daemon);
@@ -193,7 +313,8 @@ private slots:
         for (auto* f : {a.get(), b.get()})
             xecute(*f, "S FIRMA=1,FIL=0,PERSONAL=\"17\"");
         QVERIFY(xecute(*a, "D GETARF^XRCLSU(\"ZEMENT\",\"\",\"\",\"\",\"\",\"\",\"\")").contains("Zement"));
-        QVERIFY(xecute(*b, "D GETARF^XRCLSU(\"DACHLATTE\",\"\",\"\",\"\",\"\",\"\",\"\")").contains("Dachlatte"));
+        QVERIFY(
+            xecute(*b, "D GETARF^XRCLSU(\"DACHLATTE\",\"\",\"\",\"\",\"\",\"\",\"\")").contains("Dachlatte"));
         for (int i = 0; i < 3; ++i) {
             const QString nextA = xecute(*a, "D GETARN^XRCLSU");
             const QString nextB = xecute(*b, "D GETARN^XRCLSU");
@@ -212,8 +333,15 @@ private slots:
             Daemon daemon;
             QVERIFY(daemon.start(db));
             auto f = connectTo(daemon);
-            QStringList args{"1||4711|17|", "SO|1720261208101500|1", "|Sonstiges : ", "N||tif|N", "RE|200001|07052024|",
-                             "scan.zip|tif|N", "08.12.2026", "10:15:00", ""};
+            QStringList args{"1||4711|17|",
+                             "SO|1720261208101500|1",
+                             "|Sonstiges : ",
+                             "N||tif|N",
+                             "RE|200001|07052024|",
+                             "scan.zip|tif|N",
+                             "08.12.2026",
+                             "10:15:00",
+                             ""};
             key = f->classObject("AR.Dokumente")->call("SetDokument", args);
             daemon.kill();
         }
