@@ -1,18 +1,41 @@
 #pragma once
 
 #include "ConnectString.h"
+#include "Protocol.h"
 
 #include <QCborMap>
 #include <QHash>
 #include <QList>
 #include <QStringList>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace cacheclient {
 
-// An object's properties, names and values as the server sent them, in its order.
-using Properties = QList<std::pair<QString, QString>>;
+// An object's properties, names and values as the server sent them, in its order. Most objects
+// are read for one or two of them: a reply read in place keeps its bytes, and a value becomes a
+// text when it is asked for.
+class Properties
+{
+public:
+    Properties() = default;
+    explicit Properties(QList<std::pair<QString, QString>> pairs) : m_pairs(std::move(pairs)) {}
+    // map: a Map item of reply.
+    Properties(protocol::PlainMap reply, const protocol::PlainItem& map)
+        : m_reply(std::move(reply)), m_map(map)
+    {
+    }
+
+    QStringList names() const;
+    // The value under a name, the server's own spelling first, then regardless of case.
+    std::optional<QString> value(const QString& name) const;
+
+private:
+    QList<std::pair<QString, QString>> m_pairs;
+    std::optional<protocol::PlainMap> m_reply;
+    protocol::PlainItem m_map;
+};
 
 struct OpenReply
 {

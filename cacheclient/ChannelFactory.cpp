@@ -3,6 +3,7 @@
 #include "Protocol.h"
 #include "RowCells.h"
 
+#include <QAnyStringView>
 #include <QCborArray>
 #include <QHash>
 #include <algorithm>
@@ -70,14 +71,52 @@ QCborMap callRequest(const QString& className, const QString& method, const QStr
     return request;
 }
 
+QStringList Properties::names() const
+{
+    QStringList names;
+    if (!m_reply) {
+        for (const auto& pair : m_pairs)
+            names << pair.first;
+        return names;
+    }
+    const QList<protocol::PlainItem> items = m_reply->items(m_map);
+    for (qsizetype i = 0; i + 1 < items.size(); i += 2)
+        names << items.at(i).toString();
+    return names;
+}
+
+std::optional<QString> Properties::value(const QString& name) const
+{
+    if (!m_reply) {
+        auto it =
+            std::find_if(m_pairs.cbegin(), m_pairs.cend(), [&](const auto& p) { return p.first == name; });
+        if (it == m_pairs.cend())
+            it = std::find_if(m_pairs.cbegin(), m_pairs.cend(),
+                              [&](const auto& p) { return p.first.compare(name, Qt::CaseInsensitive) == 0; });
+        if (it == m_pairs.cend())
+            return std::nullopt;
+        return it->second;
+    }
+    const QList<protocol::PlainItem> items = m_reply->items(m_map);
+    for (qsizetype i = 0; i + 1 < items.size(); i += 2)
+        if (QAnyStringView::equal(QUtf8StringView(items.at(i).data, items.at(i).size), name))
+            return items.at(i + 1).toString();
+    for (qsizetype i = 0; i + 1 < items.size(); i += 2)
+        if (items.at(i).toString().compare(name, Qt::CaseInsensitive) == 0)
+            return items.at(i + 1).toString();
+    return std::nullopt;
+}
+
 OpenReply openReplyOf(const QCborMap& reply)
 {
     OpenReply open;
     open.className = reply.value(key::Class).toString();
     const QCborMap props = reply.value(key::Props).toMap();
-    open.props.reserve(props.size());
+    QList<std::pair<QString, QString>> pairs;
+    pairs.reserve(props.size());
     for (auto it = props.constBegin(); it != props.constEnd(); ++it)
-        open.props.append({it.key().toString(), it.value().toString()});
+        pairs.append({it.key().toString(), it.value().toString()});
+    open.props = Properties(std::move(pairs));
     return open;
 }
 
@@ -176,14 +215,7 @@ public:
     {
     }
 
-    QStringList propertyNames() const override
-    {
-        QStringList names;
-        names.reserve(m_props.size());
-        for (const auto& prop : m_props)
-            names << prop.first;
-        return names;
-    }
+    QStringList propertyNames() const override { return m_props.names(); }
 
     QString className() const override { return m_className; }
     QString id() const override { return m_id; }
@@ -191,16 +223,11 @@ public:
     QString property(const QString& name) const override
     {
         checkOpen();
-        // Names are matched regardless of case, the server's own spelling first.
-        auto it =
-            std::find_if(m_props.cbegin(), m_props.cend(), [&](const auto& p) { return p.first == name; });
-        if (it == m_props.cend())
-            it = std::find_if(m_props.cbegin(), m_props.cend(),
-                              [&](const auto& p) { return p.first.compare(name, Qt::CaseInsensitive) == 0; });
-        if (it == m_props.cend())
+        std::optional<QString> value = m_props.value(name);
+        if (!value)
             throw CacheError(ClientError::NoSuchProperty,
                              QStringLiteral("Eigenschaft %1 gibt es in %2 nicht").arg(name, m_className));
-        return it->second;
+        return *value;
     }
 
     std::unique_ptr<PendingText> callAhead(const QString& method, const QStringList& args) override

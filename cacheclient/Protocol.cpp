@@ -6,6 +6,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace cacheclient::protocol {
 
@@ -199,29 +200,25 @@ QString FrameReader::checkShape(const QByteArray& payload) const
 void CborWriter::head(int major, quint64 value)
 {
     const char type = static_cast<char>(major << 5);
-    char bytes[9];
-    qsizetype size;
     if (value < 24) {
-        bytes[0] = static_cast<char>(type | static_cast<char>(value));
-        size = 1;
+        *room(1) = static_cast<char>(type | static_cast<char>(value));
     } else if (value <= 0xff) {
-        bytes[0] = static_cast<char>(type | 24);
-        bytes[1] = static_cast<char>(value);
-        size = 2;
+        char* const at = room(2);
+        at[0] = static_cast<char>(type | 24);
+        at[1] = static_cast<char>(value);
     } else if (value <= 0xffff) {
-        bytes[0] = static_cast<char>(type | 25);
-        qToBigEndian<quint16>(static_cast<quint16>(value), bytes + 1);
-        size = 3;
+        char* const at = room(3);
+        at[0] = static_cast<char>(type | 25);
+        qToBigEndian<quint16>(static_cast<quint16>(value), at + 1);
     } else if (value <= 0xffffffffu) {
-        bytes[0] = static_cast<char>(type | 26);
-        qToBigEndian<quint32>(static_cast<quint32>(value), bytes + 1);
-        size = 5;
+        char* const at = room(5);
+        at[0] = static_cast<char>(type | 26);
+        qToBigEndian<quint32>(static_cast<quint32>(value), at + 1);
     } else {
-        bytes[0] = static_cast<char>(type | 27);
-        qToBigEndian<quint64>(value, bytes + 1);
-        size = 9;
+        char* const at = room(9);
+        at[0] = static_cast<char>(type | 27);
+        qToBigEndian<quint64>(value, at + 1);
     }
-    m_bytes.append(bytes, size);
 }
 
 void CborWriter::text(const QString& value)
@@ -231,9 +228,7 @@ void CborWriter::text(const QString& value)
     const qsizetype size = value.size();
     if (std::all_of(chars, chars + size, [](ushort c) { return c < 0x80; })) {
         head(3, static_cast<quint64>(size));
-        const qsizetype at = m_bytes.size();
-        m_bytes.resize(at + size);
-        std::copy(chars, chars + size, m_bytes.data() + at);
+        std::copy(chars, chars + size, room(size));
         return;
     }
     const QByteArray bytes = value.toUtf8();
@@ -243,7 +238,16 @@ void CborWriter::text(const QString& value)
 void CborWriter::utf8(const char* bytes, qsizetype size)
 {
     head(3, static_cast<quint64>(size));
-    m_bytes.append(bytes, size);
+    std::copy(bytes, bytes + size, room(size));
+}
+
+QByteArray CborWriter::take()
+{
+    m_bytes.truncate(m_size);
+    if (m_framed)
+        qToBigEndian<quint32>(static_cast<quint32>(m_size - HeaderSize), m_bytes.data());
+    m_size = m_framed ? HeaderSize : 0;
+    return std::exchange(m_bytes, QByteArray(256, Qt::Uninitialized));
 }
 
 QByteArray frameOf(const QByteArray& payload)
@@ -256,7 +260,7 @@ QByteArray frameOf(const QByteArray& payload)
 
 QByteArray openFrame(const QString& className, const QString& objectId, qint64 id)
 {
-    CborWriter out;
+    CborWriter out(true);
     out.map(4);
     out.text(key::Op);
     out.text(op::Open);
@@ -266,12 +270,12 @@ QByteArray openFrame(const QString& className, const QString& objectId, qint64 i
     out.text(objectId);
     out.text(key::Id);
     out.integer(id);
-    return frameOf(out.payload());
+    return out.take();
 }
 
 QByteArray callFrame(const QString& className, const QString& method, const QStringList& args, qint64 id)
 {
-    CborWriter out;
+    CborWriter out(true);
     out.map(5);
     out.text(key::Op);
     out.text(op::Call);
@@ -285,7 +289,7 @@ QByteArray callFrame(const QString& className, const QString& method, const QStr
         out.text(arg);
     out.text(key::Id);
     out.integer(id);
-    return frameOf(out.payload());
+    return out.take();
 }
 
 QByteArray callReplyPayload(const QString& ret, const QStringList& args, qint64 id)
@@ -300,7 +304,7 @@ QByteArray callReplyPayload(const QString& ret, const QStringList& args, qint64 
         out.text(arg);
     out.text(key::Id);
     out.integer(id);
-    return out.payload();
+    return out.take();
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <optional>
 
 // Framing and field names of the client/server link; docs/protocol.md describes it.
@@ -127,7 +128,11 @@ QCborMap errorReply(qint64 id, int number, const QString& text);
 class CborWriter
 {
 public:
-    CborWriter() { m_bytes.reserve(256); }
+    // framed: the payload is written behind room for the frame's header, which take() fills in.
+    explicit CborWriter(bool framed = false)
+        : m_bytes(256, Qt::Uninitialized), m_size(framed ? HeaderSize : 0), m_framed(framed)
+    {
+    }
     void map(qsizetype pairs) { head(5, static_cast<quint64>(pairs)); }
     void array(qsizetype items) { head(4, static_cast<quint64>(items)); }
     void integer(qint64 value)
@@ -140,11 +145,25 @@ public:
     void text(const QString& value);
     // Text already in UTF-8, which the caller has checked.
     void utf8(const char* bytes, qsizetype size);
-    const QByteArray& payload() const { return m_bytes; }
+    // The payload, or the whole frame when framed; the writer is empty afterwards.
+    QByteArray take();
 
 private:
     void head(int major, quint64 value);
+    // Room for n more bytes; every byte is written straight into the buffer, which grows by
+    // doubling: a reply of a few dozen items costs no allocation beyond the first.
+    char* room(qsizetype n)
+    {
+        if (n > m_bytes.size() - m_size)
+            m_bytes.resize(std::max(2 * m_bytes.size(), m_size + n));
+        char* const at = m_bytes.data() + m_size;
+        m_size += n;
+        return at;
+    }
+
     QByteArray m_bytes;
+    qsizetype m_size;
+    bool m_framed;
 };
 
 // A frame around a payload that is already encoded.

@@ -176,12 +176,8 @@ OpenReply TcpChannel::takeOpen(qint64 ticket)
     OpenReply open;
     open.className = plain.text(key::Class);
     if (const protocol::PlainItem* props = plain.find(key::Props);
-        props && props->type == protocol::PlainItem::Map) {
-        const QList<protocol::PlainItem> items = plain.items(*props);
-        open.props.reserve(props->size);
-        for (qsizetype i = 0; i + 1 < items.size(); i += 2)
-            open.props.append({items.at(i).toString(), items.at(i + 1).toString()});
-    }
+        props && props->type == protocol::PlainItem::Map)
+        open.props = Properties(plain, *props);
     return open;
 }
 

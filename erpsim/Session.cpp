@@ -546,7 +546,7 @@ QByteArray Session::open(const QString& className, const QString& id, qint64 req
         throw serverError(ServerError::Storage, failure);
     if (step != SQLITE_ROW)
         throw notFound();
-    return reply.payload();
+    return reply.take();
 }
 
 QCborMap Session::call(const QString& className, const QString& method, QStringList& args)

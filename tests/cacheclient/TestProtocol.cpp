@@ -301,8 +301,19 @@ private slots:
         writer.text("n");
         writer.integer(number);
         const QCborMap map{{"t", text}, {"n", number}};
-        QCOMPARE(writer.payload(), map.toCborValue().toCbor());
-        QCOMPARE(protocol::frameOf(writer.payload()), protocol::encodeFrame(map));
+        const QByteArray payload = writer.take();
+        QCOMPARE(payload, map.toCborValue().toCbor());
+        QCOMPARE(protocol::frameOf(payload), protocol::encodeFrame(map));
+        // Framed, and written again after a take: the writer starts afresh.
+        protocol::CborWriter framed(true);
+        for (int round = 0; round < 2; ++round) {
+            framed.map(2);
+            framed.text("t");
+            framed.text(text);
+            framed.text("n");
+            framed.integer(number);
+            QCOMPARE(framed.take(), protocol::encodeFrame(map));
+        }
     }
 
     void truncatedFrameWaits()

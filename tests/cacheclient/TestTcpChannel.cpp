@@ -370,8 +370,11 @@ private slots:
                              {key::Error, QCborMap{{key::Number, 5809}, {key::Text, "Kein Konto 0"}}}},
                     form));
             } else if (request.value(key::Op).toString() == protocol::op::Open) {
-                const QCborMap props{
-                    {"Name", "Müller & Söhne"}, {"Ort", ""}, {"Nr", 4711}, {"KBEZ", "MUELLER"}};
+                const QCborMap props{{"Name", "Müller & Söhne"},
+                                     {"Ort", ""},
+                                     {"Nr", 4711},
+                                     {"KBEZ", "MUELLER"},
+                                     {"Straße", "Hauptstr. 1"}};
                 socket->write(replyFrame(
                     QCborMap{{key::Id, id}, {key::Class, "XR.KontoStamm"}, {key::Props, props}}, form));
             } else {
@@ -389,11 +392,13 @@ private slots:
         auto account = f->openId("XR.KontoStamm", "1||K||4711");
         QCOMPARE(account->className(), QStringLiteral("XR.KontoStamm"));
         QCOMPARE(account->id(), QStringLiteral("1||K||4711"));
-        QStringList names{"Name", "Ort", "Nr", "KBEZ"};
+        QStringList names{"Name", "Ort", "Nr", "KBEZ", "Straße"};
         if (form == "double")
             names << "Faktor";
         QCOMPARE(account->propertyNames(), names);
         QCOMPARE(account->property("name"), QStringLiteral("Müller & Söhne"));
+        QCOMPARE(account->property("Straße"), QStringLiteral("Hauptstr. 1"));
+        QCOMPARE(account->property("STRAßE"), QStringLiteral("Hauptstr. 1"));
         QVERIFY(account->property("Ort").isNull());
         // A value that is no text reads as an empty text, as it always did.
         QCOMPARE(account->property("Nr"), QString());
