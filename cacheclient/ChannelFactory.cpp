@@ -3,7 +3,6 @@
 #include "Protocol.h"
 #include "RowCells.h"
 
-#include <QAnyStringView>
 #include <QCborArray>
 #include <QHash>
 #include <algorithm>
@@ -99,7 +98,7 @@ std::optional<QString> Properties::value(const QString& name) const
     }
     const QList<protocol::PlainItem> items = m_reply->items(m_map);
     for (qsizetype i = 0; i + 1 < items.size(); i += 2)
-        if (QAnyStringView::equal(QUtf8StringView(items.at(i).data, items.at(i).size), name))
+        if (items.at(i).equals(name))
             return items.at(i + 1).toString();
     for (qsizetype i = 0; i + 1 < items.size(); i += 2)
         if (items.at(i).toString().compare(name, Qt::CaseInsensitive) == 0)

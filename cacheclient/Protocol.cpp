@@ -416,6 +416,21 @@ QString PlainItem::toString() const
     return type == Text && size > 0 ? QString::fromUtf8(data, size) : QString();
 }
 
+bool PlainItem::equals(QStringView text) const
+{
+    if (type != Text)
+        return false;
+    // A character takes as many UTF-16 units as UTF-8 bytes only when it is 7-bit, so texts of
+    // the same length are equal byte for unit; a longer UTF-8 text may still be equal.
+    if (size == text.size()) {
+        for (qsizetype i = 0; i < size; ++i)
+            if (uchar(data[i]) != text[i].unicode() || uchar(data[i]) >= 0x80)
+                return false;
+        return true;
+    }
+    return size > text.size() && QAnyStringView::equal(QUtf8StringView(data, size), text);
+}
+
 std::optional<PlainMap> PlainMap::read(const QByteArray& payload)
 {
     PlainMap map;
@@ -430,7 +445,7 @@ std::optional<PlainMap> PlainMap::read(const QByteArray& payload)
         PlainItem value;
         if (!readPlain(at, end, key, 1) || key.type != PlainItem::Text || !readPlain(at, end, value, 1))
             return std::nullopt;
-        map.m_fields.append({QByteArrayView(key.data, key.size), value});
+        map.m_fields.append({key, value});
     }
     // Bytes after the map are left to the general decoder to judge.
     if (at != end)
@@ -441,7 +456,7 @@ std::optional<PlainMap> PlainMap::read(const QByteArray& payload)
 const PlainItem* PlainMap::find(const QString& key) const
 {
     for (const auto& [name, value] : m_fields)
-        if (QAnyStringView::equal(QUtf8StringView(name), key))
+        if (name.equals(key))
             return &value;
     return nullptr;
 }

@@ -189,6 +189,8 @@ struct PlainItem
 
     // As QCborValue::toString() reads it: the text, a null text when empty or not a text.
     QString toString() const;
+    // A text equal to the given one, compared without making it a QString.
+    bool equals(QStringView text) const;
 };
 
 // A payload's top-level map read straight from its bytes, for the frames exchanged per row of a
@@ -213,7 +215,7 @@ public:
 
 private:
     QByteArray m_payload;
-    QVarLengthArray<std::pair<QByteArrayView, PlainItem>, 8> m_fields;
+    QVarLengthArray<std::pair<PlainItem, PlainItem>, 8> m_fields;
 };
 
 } // namespace cacheclient::protocol

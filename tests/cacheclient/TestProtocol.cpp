@@ -560,6 +560,41 @@ private slots:
         QFETCH(QByteArray, payload);
         QVERIFY(!protocol::PlainMap::read(payload));
     }
+
+    // A text read in place is compared with a QString as the decoded text would be.
+    void plainTextEquals_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("asked");
+        QTest::newRow("same 7-bit") << "props"
+                                    << "props";
+        QTest::newRow("other case") << "props"
+                                    << "Props";
+        QTest::newRow("prefix") << "prop"
+                                << "props";
+        QTest::newRow("both empty") << ""
+                                    << "";
+        QTest::newRow("umlaut") << "Straße"
+                                << "Straße";
+        QTest::newRow("umlaut against its bytes as Latin-1") << "ä" << QString::fromLatin1("\xc3\xa4");
+        QTest::newRow("same length, one umlaut") << "abä"
+                                                 << "abcd";
+        QTest::newRow("beyond 16 bits")
+            << QString::fromUtf8("\xf0\x9f\x8f\x97") << QString::fromUtf8("\xf0\x9f\x8f\x97");
+        QTest::newRow("beyond 16 bits, other")
+            << QString::fromUtf8("\xf0\x9f\x8f\x97") << QString::fromUtf8("\xf0\x9f\x8f\x98");
+    }
+
+    void plainTextEquals()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, asked);
+        const auto plain = protocol::PlainMap::read(QCborMap{{"k", stored}, {"n", 1}}.toCborValue().toCbor());
+        QVERIFY(plain);
+        QCOMPARE(plain->find("k")->equals(asked), stored == asked);
+        QVERIFY(!plain->find("n")->equals(QString()));
+        QCOMPARE(plain->find(stored) != nullptr, stored == "k" || stored == "n");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProtocol)
