@@ -5,6 +5,7 @@
 #include <QVarLengthArray>
 #include <QtEndian>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -40,8 +41,15 @@ FrameReader::Status FrameReader::nextPayload(QByteArray& payloadOut)
     if (m_buffer.size() < HeaderSize + static_cast<qsizetype>(size))
         return Status::NeedMore;
 
-    QByteArray payload = m_buffer.mid(HeaderSize, size);
-    m_buffer.remove(0, HeaderSize + size);
+    QByteArray payload;
+    if (m_buffer.size() == HeaderSize + static_cast<qsizetype>(size)) {
+        // The buffer holds this frame alone, as a reply mostly comes: it becomes the payload.
+        payload = std::exchange(m_buffer, QByteArray());
+        payload.remove(0, HeaderSize);
+    } else {
+        payload = m_buffer.mid(HeaderSize, size);
+        m_buffer.remove(0, HeaderSize + size);
+    }
     m_lastFrameSize = size;
     if (const QString shape = checkShape(payload); !shape.isEmpty())
         return fail(error::BadFrame, shape);
@@ -314,6 +322,15 @@ namespace {
 bool plainUtf8(const uchar* at, const uchar* const end)
 {
     while (at < end) {
+        // Eight 7-bit bytes at a time: most texts of the link are 7-bit.
+        if (end - at >= 8) {
+            quint64 word;
+            std::memcpy(&word, at, sizeof word);
+            if ((word & 0x8080808080808080ull) == 0) {
+                at += 8;
+                continue;
+            }
+        }
         const uint first = *at;
         if (first < 0x80) {
             ++at;
