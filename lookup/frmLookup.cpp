@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <memory>
 
 using cacheclient::CacheError;
 using namespace lookup;
@@ -263,6 +264,7 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
 
 frmLookup::~frmLookup()
 {
+    qDeleteAll(m_heldRows);
     CloseCacheObject(m_query);
 }
 
@@ -442,10 +444,12 @@ void frmLookup::buildColumns()
         m_state.ColumnWidths[headers.size()] = measure(header);
     }
     m_textCells = QList<int>(headers.size(), 0);
+    // The header widths reach the list with the first page's widths (showHeldRows).
+    m_widthGrown = QList<bool>(m_state.ColumnWidths.size(), false);
     ListView1->setColumnCount(static_cast<int>(headers.size()));
     ListView1->setHeaderLabels(headers);
     for (int d = 1; d <= headers.size(); ++d) {
-        ListView1->setColumnWidth(d - 1, Twips::toPixels(m_state.ColumnWidths[d]));
+        m_widthGrown[d] = true;
         const Qt::Alignment align =
             isRightAligned(m_slots.conversionType(d)) ? Qt::AlignRight : Qt::AlignLeft;
         ListView1->headerItem()->setTextAlignment(d - 1, align | Qt::AlignVCenter);
@@ -488,7 +492,7 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             m_slots.conversionType(accessing),
             ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false), m_state.LastAccount, next);
     }
-    auto* item = new LookupItem(this);
+    auto item = std::make_unique<LookupItem>(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
     item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
     auto cell = [&](int c, int d) {
@@ -516,7 +520,7 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
             if (m_state.ColumnWidths.at(d) < w) {
                 m_state.ColumnWidths[d] = w;
-                ListView1->setColumnWidth(d - 1, Twips::toPixels(w));
+                m_widthGrown[d] = true;
             }
         }
         if (dateColumn) {
@@ -555,7 +559,21 @@ void frmLookup::addCurrentRow(bool anotherFollows)
     }
     if (waiting > 0)
         cell(waiting, accessing);
-    ListView1->addTopLevelItem(item);
+    m_heldRows.append(item.release());
+}
+
+void frmLookup::showHeldRows()
+{
+    if (!m_heldRows.isEmpty()) {
+        ListView1->addTopLevelItems(m_heldRows);
+        m_heldRows.clear();
+    }
+    for (qsizetype d = 1; d < m_widthGrown.size(); ++d) {
+        if (m_widthGrown.at(d)) {
+            ListView1->setColumnWidth(static_cast<int>(d - 1), Twips::toPixels(m_state.ColumnWidths.at(d)));
+            m_widthGrown[d] = false;
+        }
+    }
 }
 
 void frmLookup::loadPage()
@@ -589,9 +607,12 @@ void frmLookup::loadPage()
             m_state.MoreRows = false;
     } catch (...) {
         dropConversionAhead();
+        // The rows read before the failure stay in the list.
+        showHeldRows();
         ScreenPointer::set(ScreenPointer::Arrow);
         throw;
     }
+    showHeldRows();
     if (m_sortColumn >= 0)
         ListView1->sortItems(m_sortColumn, Qt::AscendingOrder);
     lblRecords->setText(countText(ListView1->topLevelItemCount(), m_state.MoreRows));

@@ -112,6 +112,8 @@ private:
     void layoutParameters();
     void buildColumns();
     void loadPage();
+    // Puts the page's rows into the list and gives grown columns their widths.
+    void showHeldRows();
     // anotherFollows: the page goes on with the next row of the query.
     void addCurrentRow(bool anotherFollows = false);
     int onlyAccessingConversion() const;
@@ -140,6 +142,11 @@ private:
     mutable quint64 m_measuredGeneration = 0;
     // Per list column: cells with a text that is no number.
     QList<int> m_textCells;
+    // A page's rows and grown widths go to the list once, when the page ends: one insertion
+    // and one header update instead of one per row.
+    QList<QTreeWidgetItem*> m_heldRows;
+    // Per display column (1-based): its width grew since the list last showed it.
+    QList<bool> m_widthGrown;
     QMenu* m_sortMenu = nullptr;
     bool m_activated = false;
     const QObject* m_enterPressedIn = nullptr;

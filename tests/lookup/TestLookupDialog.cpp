@@ -509,6 +509,45 @@ private slots:
         QCOMPARE(fake->log.created, 1);
     }
 
+    void pageFailingMidwayKeepsTheRowsReadBefore()
+    {
+        // "Weitere" reads rows 4 and 5, then the connection fails: both rows stay listed with
+        // their keys after the first page, and the list column shows the width row 5 needed.
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        const QString wide = "Ein Name, der breiter ist als alle anderen der Liste";
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def = numberedRows(8);
+        def.rows[4][2] = wide;
+        frmLookup d(fakeRequest(fake, def, 3));
+        d.start();
+        d.show();
+        const qint32 nameWidthBefore = d.state().ColumnWidths[2];
+        int reads = 0;
+        fake->onNext = [&] {
+            if (++reads == 2)
+                throw CacheError(cacheclient::ClientError::ConnectionLost, "Verbindung verloren");
+        };
+        QTest::mouseClick(d.cmdMore, Qt::LeftButton);
+        QCOMPARE(boxes.shown().size(), 1);
+        QCOMPARE(columnTexts(d.ListView1, 0), (QStringList{"1", "2", "3", "4", "5"}));
+        QCOMPARE(columnTexts(d.ListView1, 1).last(), wide);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(d.keyOf(d.ListView1->topLevelItem(i)), QStringLiteral("K%1").arg(i + 1));
+        QVERIFY(d.state().ColumnWidths[2] > nameWidthBefore);
+        QCOMPARE(d.state().ColumnWidths[2], qBound(250, measure(&d, wide + "xX"), 1500));
+        const int least = d.ListView1->header()->minimumSectionSize();
+        for (int c = 0; c < 2; ++c)
+            QCOMPARE(d.ListView1->columnWidth(c),
+                     qMax(least, Twips::toPixels(d.state().ColumnWidths[c + 1])));
+        QVERIFY(!d.cmdMore->isVisible());
+        QVERIFY(!d.state().Busy);
+        // The dialog goes on: searching again lists the first page anew.
+        fake->onNext = nullptr;
+        pressEnter(d.txtParam[0]);
+        QCOMPARE(columnTexts(d.ListView1, 0), (QStringList{"1", "2", "3"}));
+    }
+
     void enterWhileBusyDoesNothing()
     {
         auto fake = std::make_shared<FakeFactory>();
@@ -1016,6 +1055,20 @@ private slots:
         pressEnter(d.txtParam[0]);
         QVERIFY(measure(&d, "UlmxX") > before[4]);
         QCOMPARE(d.state().ColumnWidths[4], measure(&d, "UlmxX"));
+    }
+
+    void headerWidthsWithoutRows()
+    {
+        auto fake = std::make_shared<FakeFactory>();
+        const QStringList headers{"Nummer des Belegs", "Name", "Ort"};
+        frmLookup d(fakeRequest(fake, {{"Firma"}, QStringList{"ID"} + headers, 1, {}}));
+        d.start();
+        QCOMPARE(d.ListView1->topLevelItemCount(), 0);
+        const int least = d.ListView1->header()->minimumSectionSize();
+        for (int c = 0; c < headers.size(); ++c) {
+            QCOMPARE(d.state().ColumnWidths[c + 1], measure(&d, headers[c]));
+            QCOMPARE(d.ListView1->columnWidth(c), qMax(least, Twips::toPixels(measure(&d, headers[c]))));
+        }
     }
 
     void widthsAcrossDialogs()
