@@ -101,6 +101,8 @@ struct MeasuredWidths
     int dpi = 0;
     quint64 generation = 0;
     QHash<QString, int> widths;
+    // Keyed by a cell's sample: the width of the sample followed by the cell margin "xX".
+    QHash<QString, int> cellWidths;
 };
 
 MeasuredWidths& measuredWidths()
@@ -403,7 +405,7 @@ void frmLookup::setTabOrderByLayout()
         setTabOrder(order.at(i - 1), order.at(i));
 }
 
-int frmLookup::measure(const QString& text) const
+int frmLookup::measure(const QString& text, bool cellMargin) const
 {
     // Pixel widths are kept for all dialogs: every list search measures its cells again, and
     // shaping a text costs more than the rest of its cell. They hold for one font at one
@@ -414,17 +416,21 @@ int frmLookup::measure(const QString& text) const
         const int dpi = logicalDpiY();
         if (kept.generation == 0 || !(kept.font == m_measuredFont) || kept.dpi != dpi) {
             kept.widths.clear();
+            kept.cellWidths.clear();
             kept.font = m_measuredFont;
             kept.dpi = dpi;
             ++kept.generation;
         }
         m_measuredGeneration = kept.generation;
     }
-    if (kept.widths.size() >= MaxMeasuredWidths)
-        kept.widths.clear();
-    auto it = kept.widths.constFind(text);
-    if (it == kept.widths.constEnd())
-        it = kept.widths.insert(text, fontMetrics().horizontalAdvance(text));
+    // A cell's sample is looked up without joining the margin to it first.
+    QHash<QString, int>& widths = cellMargin ? kept.cellWidths : kept.widths;
+    if (widths.size() >= MaxMeasuredWidths)
+        widths.clear();
+    auto it = widths.constFind(text);
+    if (it == widths.constEnd())
+        it = widths.insert(text,
+                           fontMetrics().horizontalAdvance(cellMargin ? text + QStringLiteral("xX") : text));
     return qRound(Twips::fromPixels(*it));
 }
 
@@ -517,7 +523,7 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         }
         // A column at its widest grows no more: its cells need no measuring.
         if (d < m_state.ColumnWidths.size() && m_state.ColumnWidths.at(d) < MaxColumnWidth) {
-            const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
+            const int w = qBound(MinColumnWidth, measure(sample, true), MaxColumnWidth);
             if (m_state.ColumnWidths.at(d) < w) {
                 m_state.ColumnWidths[d] = w;
                 m_widthGrown[d] = true;

@@ -125,7 +125,8 @@ private:
     void setTabOrderByLayout();
     void emptyList();
     QWidget* inputAt(int position) const;
-    int measure(const QString& text) const;
+    // cellMargin: the width of the text followed by "xX", as a cell's sample is measured.
+    int measure(const QString& text, bool cellMargin = false) const;
     void reportFailure(const cacheclient::CacheError& error);
 
     LookupRequest m_request;

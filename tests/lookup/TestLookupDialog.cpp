@@ -1071,6 +1071,16 @@ private slots:
         }
     }
 
+    void cellAsItsHeaderIsMeasuredWithTheMargin()
+    {
+        // The header is measured alone, the same text as a cell with "xX" behind it.
+        auto fake = std::make_shared<FakeFactory>();
+        frmLookup d(fakeRequest(fake, {{"Firma"}, {"ID", "Ort"}, 1, {{"k1", "Ort"}}}));
+        d.start();
+        QVERIFY(measure(&d, "OrtxX") > qMax(250, measure(&d, "Ort")));
+        QCOMPARE(d.state().ColumnWidths[1], qMin(1500, measure(&d, "OrtxX")));
+    }
+
     void widthsAcrossDialogs()
     {
         // Widths measured for one dialog serve the next only in the same font: two dialogs open
