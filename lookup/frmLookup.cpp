@@ -49,10 +49,6 @@ constexpr int RecordsHeight = 255;
 constexpr int MinColumnWidth = 250;
 constexpr int MaxColumnWidth = 1500;
 
-constexpr int RowNumberRole = Qt::UserRole + 1;
-// Per cell: the date or number the cell sorts by; unset when it has none.
-constexpr int SortValueRole = Qt::UserRole + 2;
-
 LookupSearches& searches()
 {
     static LookupSearches instance;
@@ -124,21 +120,33 @@ bool isEnter(const QEvent* event, QEvent::Type type)
 
 } // namespace
 
-// A list row that sorts each column by its kind: dates by date, numbers by value.
+// A list row that sorts each column by its kind: dates by date, numbers by value. Its row
+// number and sort values are plain members: item data roles cost a list search per cell.
 class LookupItem : public QTreeWidgetItem
 {
 public:
-    explicit LookupItem(const frmLookup* owner) : m_owner(owner) {}
+    LookupItem(const frmLookup* owner, int rowNumber, int columns)
+        : m_owner(owner), m_rowNumber(rowNumber), m_sortValues(columns)
+    {
+    }
+
+    int rowNumber() const { return m_rowNumber; }
+    // The date or number the cell sorts by; unset when it has none.
+    QVariant sortValue(int column) const { return m_sortValues.value(column); }
+    void setSortValue(int column, QVariant value) { m_sortValues[column] = std::move(value); }
 
     bool operator<(const QTreeWidgetItem& other) const override
     {
         const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-        return sortsBefore(m_owner->sortKind(column), data(column, SortValueRole), text(column),
-                           other.data(column, SortValueRole), other.text(column));
+        const auto* row = dynamic_cast<const LookupItem*>(&other);
+        return sortsBefore(m_owner->sortKind(column), sortValue(column), text(column),
+                           row ? row->sortValue(column) : QVariant(), other.text(column));
     }
 
 private:
     const frmLookup* m_owner;
+    int m_rowNumber;
+    QList<QVariant> m_sortValues;
 };
 
 void setLookupSearches(LookupSearches value)
@@ -309,7 +317,8 @@ QString frmLookup::keyOf(const QTreeWidgetItem* item) const
 {
     if (!item || m_state.IdColumn <= 0)
         return QString();
-    return m_state.RowKeys.value(item->data(0, RowNumberRole).toInt());
+    const auto* row = dynamic_cast<const LookupItem*>(item);
+    return row ? m_state.RowKeys.value(row->rowNumber()) : QString();
 }
 
 void frmLookup::load()
@@ -498,9 +507,9 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             m_slots.conversionType(accessing),
             ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false), m_state.LastAccount, next);
     }
-    auto item = std::make_unique<LookupItem>(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
-    item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
+    auto item = std::make_unique<LookupItem>(this, static_cast<int>(m_state.RowKeys.size() - 1),
+                                             ListView1->columnCount());
     auto cell = [&](int c, int d) {
         QString v = ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false);
         QString sample = v;
@@ -538,13 +547,13 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             }
             item->setText(d - 1, date.isValid() ? dateText : v);
             if (date.isValid())
-                item->setData(d - 1, SortValueRole, date);
+                item->setSortValue(d - 1, date);
         } else {
             item->setText(d - 1, v);
             // Without a conversion the shown text is the value itself: its number is known.
             const std::optional<double> shown = isRightAligned(type) || type == -1 ? number : plainNumber(v);
             if (shown)
-                item->setData(d - 1, SortValueRole, *shown);
+                item->setSortValue(d - 1, *shown);
             else if (!v.trimmed().isEmpty())
                 m_textCells[d - 1] += 1;
         }
