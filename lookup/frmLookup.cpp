@@ -91,6 +91,17 @@ QPushButton* makeButton(const QString& name, const QString& caption, QWidget* pa
     return button;
 }
 
+// The control names with their one-digit index ("txtParam0".."txtParam8").
+static_assert(Positions <= 10 && SlotCount <= 10);
+QString numbered(QStringView name, int index)
+{
+    QString text;
+    text.reserve(name.size() + 1);
+    text.append(name);
+    text.append(QChar(u'0' + index));
+    return text;
+}
+
 struct MeasuredWidths
 {
     QFont font;
@@ -177,10 +188,10 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     Frame1->setFrameShape(QFrame::StyledPanel);
     for (int a = 0; a < Positions; ++a) {
         Label[a] = new QLabel(Frame1);
-        Label[a]->setObjectName(QStringLiteral("Label%1").arg(a));
+        Label[a]->setObjectName(numbered(u"Label", a));
         Label[a]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         txtParam[a] = new QLineEdit(Frame1);
-        txtParam[a]->setObjectName(QStringLiteral("txtParam%1").arg(a));
+        txtParam[a]->setObjectName(numbered(u"txtParam", a));
         txtParam[a]->installEventFilter(this);
         const double l = BoxLefts[a % 3];
         const double t = BoxTops[a / 3];
@@ -190,7 +201,7 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     }
     for (int n = 0; n < SlotCount; ++n) {
         cmbParam[n] = new QComboBox(Frame1);
-        cmbParam[n]->setObjectName(QStringLiteral("cmbParam%1").arg(n));
+        cmbParam[n]->setObjectName(numbered(u"cmbParam", n));
         // A combo box no slot places stays hidden and unread; making it editable would cost
         // as much as building the rest of the dialog.
         cmbParam[n]->setEditable(m_slots.cmbParam[n] >= 0);
@@ -198,7 +209,7 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
         place(cmbParam[n], BoxLefts[0], BoxTops[0], BoxWidth, BoxHeight);
         cmbParam[n]->hide();
         cmbDatum[n] = new MaskedDateEdit(Frame1);
-        cmbDatum[n]->setObjectName(QStringLiteral("cmbDatum%1").arg(n));
+        cmbDatum[n]->setObjectName(numbered(u"cmbDatum", n));
         place(cmbDatum[n], BoxLefts[0], BoxTops[0], DateWidth, BoxHeight);
         cmbDatum[n]->hide();
         connect(cmbDatum[n], &MaskedDateEdit::returnPressed, this, &frmLookup::requery);
@@ -378,7 +389,9 @@ void frmLookup::layoutParameters()
             continue;
         const QString name = m_query->parameterName(a + 1);
         Label[a]->setText(name);
-        Label[a]->setBuddy(input);
+        // A label's text follows its buddy's mnemonic by itself; only another buddy is set.
+        if (Label[a]->buddy() != input)
+            Label[a]->setBuddy(input);
         const QString value = m_state.DisplayValues.value(a);
         if (auto* date = qobject_cast<MaskedDateEdit*>(input)) {
             date->setText(value);

@@ -725,6 +725,24 @@ private slots:
             QVERIFY(d.ListView1->y() >= d.txtParam[3 * (rows - 1)]->geometry().bottom());
     }
 
+    void everyControlIsFoundByItsName()
+    {
+        auto fake = std::make_shared<FakeFactory>();
+        frmLookup d(fakeRequest(fake, numberedRows(1)));
+        QList<std::pair<QString, QWidget*>> controls;
+        for (int a = 0; a < lookup::Positions; ++a)
+            controls << std::pair<QString, QWidget*>{"Label" + QString::number(a), d.Label[a]}
+                     << std::pair<QString, QWidget*>{"txtParam" + QString::number(a), d.txtParam[a]};
+        for (int n = 0; n < lookup::SlotCount; ++n)
+            controls << std::pair<QString, QWidget*>{"cmbParam" + QString::number(n), d.cmbParam[n]}
+                     << std::pair<QString, QWidget*>{"cmbDatum" + QString::number(n), d.cmbDatum[n]};
+        for (const auto& [name, control] : controls) {
+            const QList<QWidget*> found = d.findChildren<QWidget*>(name);
+            QCOMPARE(found.size(), 1);
+            QCOMPARE(found.first(), control);
+        }
+    }
+
     void designedSizeAndBottomBar()
     {
         auto fake = std::make_shared<FakeFactory>();
