@@ -285,6 +285,11 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
 
 frmLookup::~frmLookup()
 {
+    // Closing the query lets events in: none of them may start a search or touch the list of a
+    // dialog that is going. The list goes first, so its pending header update is not done.
+    m_state.Busy = true;
+    delete ListView1;
+    ListView1 = nullptr;
     qDeleteAll(m_heldRows);
     CloseCacheObject(m_query);
 }
@@ -776,7 +781,7 @@ SortKind frmLookup::sortKind(int column) const
 
 void frmLookup::sortByColumn(int column)
 {
-    if (column < 0 || column >= ListView1->columnCount())
+    if (!ListView1 || column < 0 || column >= ListView1->columnCount())
         return;
     // Ascending on every click, and on for the rest of the call.
     m_sortColumn = column;
@@ -891,7 +896,8 @@ void frmLookup::layoutWindow()
         txtParam[0]->setText(m_state.DisplayValues.value(0));
         m_state.Busy = wasBusy;
     }
-    place(ListView1, twLeft(txtParam[0]), listTop, listWidth, listHeight);
+    if (ListView1)
+        place(ListView1, twLeft(txtParam[0]), listTop, listWidth, listHeight);
     place(lblRecords, (frameWidth - twWidth(lblRecords)) / 2, recordsTop, twWidth(lblRecords),
           twHeight(lblRecords));
 }

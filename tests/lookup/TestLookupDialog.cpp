@@ -548,6 +548,25 @@ private slots:
         QCOMPARE(columnTexts(d.ListView1, 0), (QStringList{"1", "2", "3"}));
     }
 
+    void enterStillQueuedWhenTheDialogGoesDoesNotSearch()
+    {
+        // The query's closing in the destructor lets queued events in: an Enter released there
+        // must not search again with a dialog that is going, nor a click sort its list.
+        auto fake = std::make_shared<FakeFactory>();
+        auto* d = new frmLookup(fakeRequest(fake, numberedRows(3)));
+        d->start();
+        d->show();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(d->txtParam[0], &press);
+        QCoreApplication::postEvent(d->txtParam[0],
+                                    new QKeyEvent(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier));
+        QTimer::singleShot(0, d, [d] { d->sortByColumn(0); });
+        const int closedBefore = fake->log.closed;
+        delete d;
+        QCOMPARE(fake->log.executed.size(), 1);
+        QCOMPARE(fake->log.closed, closedBefore + 1);
+    }
+
     void enterWhileBusyDoesNothing()
     {
         auto fake = std::make_shared<FakeFactory>();
