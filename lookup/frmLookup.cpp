@@ -487,6 +487,7 @@ void frmLookup::buildColumns()
             isRightAligned(m_slots.conversionType(d)) ? Qt::AlignRight : Qt::AlignLeft;
         ListView1->headerItem()->setTextAlignment(d - 1, align | Qt::AlignVCenter);
     }
+    m_accessingColumn = onlyAccessingConversion();
 }
 
 int frmLookup::onlyAccessingConversion() const
@@ -506,7 +507,7 @@ int frmLookup::onlyAccessingConversion() const
 
 void frmLookup::addCurrentRow(bool anotherFollows)
 {
-    const int accessing = onlyAccessingConversion();
+    const int accessing = m_accessingColumn;
     // The row's one conversion that asks the server leaves first, with the next row's open
     // behind it; the other cells are prepared while the server answers. The server sees the
     // same calls in the same order: the other cells ask it nothing.

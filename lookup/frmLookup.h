@@ -137,6 +137,8 @@ private:
     std::unique_ptr<cacheclient::ResultSet> m_query;
     QStringList m_arguments;
     int m_columnCount = 0;
+    // onlyAccessingConversion() for the columns built once per dialog.
+    int m_accessingColumn = 0;
     int m_sortColumn = -1;
     // The font last checked against the widths kept for all dialogs, and which keeping it was.
     mutable QFont m_measuredFont;

@@ -1224,6 +1224,43 @@ private slots:
         QCOMPARE(widths[2], qBound(250, measure(&d, "4711 / Bauunternehmung Müller & Söhne GmbHxX"), 1500));
     }
 
+    void nextRowsAccountIsOpenedAhead()
+    {
+        // While a row's name call travels, the next row's account open goes with it; a next
+        // value that is no account number is not opened.
+        struct Watching : ForwardingFactory
+        {
+            using ForwardingFactory::ForwardingFactory;
+            QStringList ahead;
+            std::unique_ptr<cacheclient::PendingObject> openIdAhead(const QString& className,
+                                                                    const QString& id) override
+            {
+                ahead << id;
+                return m_inner->openIdAhead(className, id);
+            }
+        };
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        QVERIFY(loginAsDemoUser());
+        auto watching = std::make_shared<Watching>(session().Factory);
+        session().Factory = watching;
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def{{"Firma"}, {"ID", "Nr", "Kunde"}, 1, {}};
+        def.rows << QStringList{"k1", "1", "004711"} << QStringList{"k2", "2", "4712"}
+                 << QStringList{"k3", "3", "99"} << QStringList{"k4", "4", ""};
+        def.holdsNextRow = true;
+        LookupRequest r = fakeRequest(fake, def);
+        r.FeldUmwandl1 = 2;
+        r.FeldUmwandl1Type = 11;
+        frmLookup d(r);
+        d.start();
+        QCOMPARE(watching->ahead, (QStringList{"1||K||4712", "1||K||99"}));
+        QCOMPARE(columnTexts(d.ListView1, 1), (QStringList{"4711 / Bauunternehmung Müller & Söhne GmbH",
+                                                           "4712 / Dachdeckerei Weiß e.K.", "99 / ", ""}));
+        // The account that is not found is reported once, when its row takes it.
+        QCOMPARE(boxes.shown().size(), 1);
+    }
+
     void amountColumnIsRightAligned()
     {
         auto fake = std::make_shared<FakeFactory>();
