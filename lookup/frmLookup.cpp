@@ -594,6 +594,9 @@ void frmLookup::addCurrentRow(bool anotherFollows)
     if (waiting > 0)
         cell(waiting, accessing);
     m_heldRows.append(item.release());
+    // A list on the screen shows every row as it comes, as the user watches a slow page fill.
+    if (ListView1->isVisible())
+        showHeldRows();
 }
 
 void frmLookup::showHeldRows()

@@ -145,7 +145,7 @@ private:
     mutable quint64 m_measuredGeneration = 0;
     // Per list column: cells with a text that is no number.
     QList<int> m_textCells;
-    // A page's rows and grown widths go to the list once, when the page ends: one insertion
+    // A hidden list gets a page's rows and grown widths once, when the page ends: one insertion
     // and one header update instead of one per row.
     QList<QTreeWidgetItem*> m_heldRows;
     // Per display column (1-based): its width grew since the list last showed it.

@@ -509,6 +509,29 @@ private slots:
         QCOMPARE(fake->log.created, 1);
     }
 
+    void shownListFillsRowByRow()
+    {
+        // On the screen, "Weitere" lists each row, at the width it needs, before the next row is
+        // read: a slow page fills in front of the user.
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def = numberedRows(9);
+        def.rows[4][2] = "Ein Name, der die Spalte breiter macht als alle anderen";
+        frmLookup d(fakeRequest(fake, def, 4));
+        d.start();
+        d.show();
+        const int widthBefore = d.ListView1->columnWidth(1);
+        QList<int> listed;
+        QList<int> widths;
+        fake->onNext = [&] {
+            listed << d.ListView1->topLevelItemCount();
+            widths << d.ListView1->columnWidth(1);
+        };
+        QTest::mouseClick(d.cmdMore, Qt::LeftButton);
+        QCOMPARE(listed, (QList<int>{5, 6, 7, 8}));
+        QVERIFY(widths.first() > widthBefore);
+        QCOMPARE(widths, QList<int>(4, d.ListView1->columnWidth(1)));
+    }
+
     void pageFailingMidwayKeepsTheRowsReadBefore()
     {
         // "Weitere" reads rows 4 and 5, then the connection fails: both rows stay listed with
