@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QStringBuilder>
 
 using cacheclient::CacheError;
 
@@ -171,8 +172,9 @@ std::unique_ptr<PendingConversion> startAccount(int type, const QString& prefix,
     const QString& firma = session().Firma;
     const QString circle = type == 11 ? QStringLiteral("K") : QStringLiteral("L");
     const QString accountClass = QStringLiteral("XR.KontoStamm");
-    auto accountId = [&](const QString& number) {
-        return firma + QStringLiteral("||") + circle + QStringLiteral("||") + number;
+    // Built in one allocation: two ids per row are built while the server waits for the call.
+    auto accountId = [&](const QString& number) -> QString {
+        return firma % u"||" % circle % u"||" % number;
     };
     // Only a next value that converts at all is opened: a cell that is no account number
     // asks the server nothing.
@@ -509,7 +511,7 @@ std::unique_ptr<PendingConversion> startConversion(int type, const QString& valu
         const qint32 account = value.trimmed().toInt(&ok);
         if (ok) {
             lastAccount = account;
-            return startAccount(type, QString::number(lastAccount) + QStringLiteral(" / "), value, nextValue);
+            return startAccount(type, QString::number(lastAccount) % u" / ", value, nextValue);
         }
     }
     return std::make_unique<FinishedConversion>(convertField(type, value, lastAccount, nextValue));

@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <memory>
 
 using cacheclient::CacheError;
 using namespace lookup;
@@ -47,10 +48,6 @@ constexpr int RecordsWidth = 3495;
 constexpr int RecordsHeight = 255;
 constexpr int MinColumnWidth = 250;
 constexpr int MaxColumnWidth = 1500;
-
-constexpr int RowNumberRole = Qt::UserRole + 1;
-// Per cell: the date or number the cell sorts by; unset when it has none.
-constexpr int SortValueRole = Qt::UserRole + 2;
 
 LookupSearches& searches()
 {
@@ -94,12 +91,25 @@ QPushButton* makeButton(const QString& name, const QString& caption, QWidget* pa
     return button;
 }
 
+// The control names with their one-digit index ("txtParam0".."txtParam8").
+static_assert(Positions <= 10 && SlotCount <= 10);
+QString numbered(QStringView name, int index)
+{
+    QString text;
+    text.reserve(name.size() + 1);
+    text.append(name);
+    text.append(QChar(u'0' + index));
+    return text;
+}
+
 struct MeasuredWidths
 {
     QFont font;
     int dpi = 0;
     quint64 generation = 0;
     QHash<QString, int> widths;
+    // Keyed by a cell's sample: the width of the sample followed by the cell margin "xX".
+    QHash<QString, int> cellWidths;
 };
 
 MeasuredWidths& measuredWidths()
@@ -121,21 +131,33 @@ bool isEnter(const QEvent* event, QEvent::Type type)
 
 } // namespace
 
-// A list row that sorts each column by its kind: dates by date, numbers by value.
+// A list row that sorts each column by its kind: dates by date, numbers by value. Its row
+// number and sort values are plain members: item data roles cost a list search per cell.
 class LookupItem : public QTreeWidgetItem
 {
 public:
-    explicit LookupItem(const frmLookup* owner) : m_owner(owner) {}
+    LookupItem(const frmLookup* owner, int rowNumber, int columns)
+        : m_owner(owner), m_rowNumber(rowNumber), m_sortValues(columns)
+    {
+    }
+
+    int rowNumber() const { return m_rowNumber; }
+    // The date or number the cell sorts by; unset when it has none.
+    QVariant sortValue(int column) const { return m_sortValues.value(column); }
+    void setSortValue(int column, QVariant value) { m_sortValues[column] = std::move(value); }
 
     bool operator<(const QTreeWidgetItem& other) const override
     {
         const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-        return sortsBefore(m_owner->sortKind(column), data(column, SortValueRole), text(column),
-                           other.data(column, SortValueRole), other.text(column));
+        const auto* row = dynamic_cast<const LookupItem*>(&other);
+        return sortsBefore(m_owner->sortKind(column), sortValue(column), text(column),
+                           row ? row->sortValue(column) : QVariant(), other.text(column));
     }
 
 private:
     const frmLookup* m_owner;
+    int m_rowNumber;
+    QList<QVariant> m_sortValues;
 };
 
 void setLookupSearches(LookupSearches value)
@@ -166,10 +188,10 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     Frame1->setFrameShape(QFrame::StyledPanel);
     for (int a = 0; a < Positions; ++a) {
         Label[a] = new QLabel(Frame1);
-        Label[a]->setObjectName(QStringLiteral("Label%1").arg(a));
+        Label[a]->setObjectName(numbered(u"Label", a));
         Label[a]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         txtParam[a] = new QLineEdit(Frame1);
-        txtParam[a]->setObjectName(QStringLiteral("txtParam%1").arg(a));
+        txtParam[a]->setObjectName(numbered(u"txtParam", a));
         txtParam[a]->installEventFilter(this);
         const double l = BoxLefts[a % 3];
         const double t = BoxTops[a / 3];
@@ -179,7 +201,7 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
     }
     for (int n = 0; n < SlotCount; ++n) {
         cmbParam[n] = new QComboBox(Frame1);
-        cmbParam[n]->setObjectName(QStringLiteral("cmbParam%1").arg(n));
+        cmbParam[n]->setObjectName(numbered(u"cmbParam", n));
         // A combo box no slot places stays hidden and unread; making it editable would cost
         // as much as building the rest of the dialog.
         cmbParam[n]->setEditable(m_slots.cmbParam[n] >= 0);
@@ -187,7 +209,7 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
         place(cmbParam[n], BoxLefts[0], BoxTops[0], BoxWidth, BoxHeight);
         cmbParam[n]->hide();
         cmbDatum[n] = new MaskedDateEdit(Frame1);
-        cmbDatum[n]->setObjectName(QStringLiteral("cmbDatum%1").arg(n));
+        cmbDatum[n]->setObjectName(numbered(u"cmbDatum", n));
         place(cmbDatum[n], BoxLefts[0], BoxTops[0], DateWidth, BoxHeight);
         cmbDatum[n]->hide();
         connect(cmbDatum[n], &MaskedDateEdit::returnPressed, this, &frmLookup::requery);
@@ -263,6 +285,12 @@ frmLookup::frmLookup(const LookupRequest& request, QWidget* parent)
 
 frmLookup::~frmLookup()
 {
+    // Closing the query lets events in: none of them may start a search or touch the list of a
+    // dialog that is going. The list goes first, so its pending header update is not done.
+    m_state.Busy = true;
+    delete ListView1;
+    ListView1 = nullptr;
+    qDeleteAll(m_heldRows);
     CloseCacheObject(m_query);
 }
 
@@ -305,7 +333,8 @@ QString frmLookup::keyOf(const QTreeWidgetItem* item) const
 {
     if (!item || m_state.IdColumn <= 0)
         return QString();
-    return m_state.RowKeys.value(item->data(0, RowNumberRole).toInt());
+    const auto* row = dynamic_cast<const LookupItem*>(item);
+    return row ? m_state.RowKeys.value(row->rowNumber()) : QString();
 }
 
 void frmLookup::load()
@@ -365,7 +394,9 @@ void frmLookup::layoutParameters()
             continue;
         const QString name = m_query->parameterName(a + 1);
         Label[a]->setText(name);
-        Label[a]->setBuddy(input);
+        // A label's text follows its buddy's mnemonic by itself; only another buddy is set.
+        if (Label[a]->buddy() != input)
+            Label[a]->setBuddy(input);
         const QString value = m_state.DisplayValues.value(a);
         if (auto* date = qobject_cast<MaskedDateEdit*>(input)) {
             date->setText(value);
@@ -401,7 +432,7 @@ void frmLookup::setTabOrderByLayout()
         setTabOrder(order.at(i - 1), order.at(i));
 }
 
-int frmLookup::measure(const QString& text) const
+int frmLookup::measure(const QString& text, bool cellMargin) const
 {
     // Pixel widths are kept for all dialogs: every list search measures its cells again, and
     // shaping a text costs more than the rest of its cell. They hold for one font at one
@@ -412,17 +443,21 @@ int frmLookup::measure(const QString& text) const
         const int dpi = logicalDpiY();
         if (kept.generation == 0 || !(kept.font == m_measuredFont) || kept.dpi != dpi) {
             kept.widths.clear();
+            kept.cellWidths.clear();
             kept.font = m_measuredFont;
             kept.dpi = dpi;
             ++kept.generation;
         }
         m_measuredGeneration = kept.generation;
     }
-    if (kept.widths.size() >= MaxMeasuredWidths)
-        kept.widths.clear();
-    auto it = kept.widths.constFind(text);
-    if (it == kept.widths.constEnd())
-        it = kept.widths.insert(text, fontMetrics().horizontalAdvance(text));
+    // A cell's sample is looked up without joining the margin to it first.
+    QHash<QString, int>& widths = cellMargin ? kept.cellWidths : kept.widths;
+    if (widths.size() >= MaxMeasuredWidths)
+        widths.clear();
+    auto it = widths.constFind(text);
+    if (it == widths.constEnd())
+        it = widths.insert(text,
+                           fontMetrics().horizontalAdvance(cellMargin ? text + QStringLiteral("xX") : text));
     return qRound(Twips::fromPixels(*it));
 }
 
@@ -442,14 +477,17 @@ void frmLookup::buildColumns()
         m_state.ColumnWidths[headers.size()] = measure(header);
     }
     m_textCells = QList<int>(headers.size(), 0);
+    // The header widths reach the list with the first page's widths (showHeldRows).
+    m_widthGrown = QList<bool>(m_state.ColumnWidths.size(), false);
     ListView1->setColumnCount(static_cast<int>(headers.size()));
     ListView1->setHeaderLabels(headers);
     for (int d = 1; d <= headers.size(); ++d) {
-        ListView1->setColumnWidth(d - 1, Twips::toPixels(m_state.ColumnWidths[d]));
+        m_widthGrown[d] = true;
         const Qt::Alignment align =
             isRightAligned(m_slots.conversionType(d)) ? Qt::AlignRight : Qt::AlignLeft;
         ListView1->headerItem()->setTextAlignment(d - 1, align | Qt::AlignVCenter);
     }
+    m_accessingColumn = onlyAccessingConversion();
 }
 
 int frmLookup::onlyAccessingConversion() const
@@ -469,7 +507,7 @@ int frmLookup::onlyAccessingConversion() const
 
 void frmLookup::addCurrentRow(bool anotherFollows)
 {
-    const int accessing = onlyAccessingConversion();
+    const int accessing = m_accessingColumn;
     // The row's one conversion that asks the server leaves first, with the next row's open
     // behind it; the other cells are prepared while the server answers. The server sees the
     // same calls in the same order: the other cells ask it nothing.
@@ -488,9 +526,9 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             m_slots.conversionType(accessing),
             ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false), m_state.LastAccount, next);
     }
-    auto* item = new LookupItem(this);
     m_state.RowKeys.append(m_state.IdColumn > 0 ? m_query->columnValue(m_state.IdColumn) : QString());
-    item->setData(0, RowNumberRole, static_cast<int>(m_state.RowKeys.size() - 1));
+    auto item = std::make_unique<LookupItem>(this, static_cast<int>(m_state.RowKeys.size() - 1),
+                                             ListView1->columnCount());
     auto cell = [&](int c, int d) {
         QString v = ConvertText(m_query->columnValue(c), QStringLiteral("VELMOR"), false);
         QString sample = v;
@@ -513,10 +551,10 @@ void frmLookup::addCurrentRow(bool anotherFollows)
         }
         // A column at its widest grows no more: its cells need no measuring.
         if (d < m_state.ColumnWidths.size() && m_state.ColumnWidths.at(d) < MaxColumnWidth) {
-            const int w = qBound(MinColumnWidth, measure(sample + QStringLiteral("xX")), MaxColumnWidth);
+            const int w = qBound(MinColumnWidth, measure(sample, true), MaxColumnWidth);
             if (m_state.ColumnWidths.at(d) < w) {
                 m_state.ColumnWidths[d] = w;
-                ListView1->setColumnWidth(d - 1, Twips::toPixels(w));
+                m_widthGrown[d] = true;
             }
         }
         if (dateColumn) {
@@ -528,13 +566,13 @@ void frmLookup::addCurrentRow(bool anotherFollows)
             }
             item->setText(d - 1, date.isValid() ? dateText : v);
             if (date.isValid())
-                item->setData(d - 1, SortValueRole, date);
+                item->setSortValue(d - 1, date);
         } else {
             item->setText(d - 1, v);
             // Without a conversion the shown text is the value itself: its number is known.
             const std::optional<double> shown = isRightAligned(type) || type == -1 ? number : plainNumber(v);
             if (shown)
-                item->setData(d - 1, SortValueRole, *shown);
+                item->setSortValue(d - 1, *shown);
             else if (!v.trimmed().isEmpty())
                 m_textCells[d - 1] += 1;
         }
@@ -555,7 +593,24 @@ void frmLookup::addCurrentRow(bool anotherFollows)
     }
     if (waiting > 0)
         cell(waiting, accessing);
-    ListView1->addTopLevelItem(item);
+    m_heldRows.append(item.release());
+    // A list on the screen shows every row as it comes, as the user watches a slow page fill.
+    if (ListView1->isVisible())
+        showHeldRows();
+}
+
+void frmLookup::showHeldRows()
+{
+    if (!m_heldRows.isEmpty()) {
+        ListView1->addTopLevelItems(m_heldRows);
+        m_heldRows.clear();
+    }
+    for (qsizetype d = 1; d < m_widthGrown.size(); ++d) {
+        if (m_widthGrown.at(d)) {
+            ListView1->setColumnWidth(static_cast<int>(d - 1), Twips::toPixels(m_state.ColumnWidths.at(d)));
+            m_widthGrown[d] = false;
+        }
+    }
 }
 
 void frmLookup::loadPage()
@@ -589,9 +644,12 @@ void frmLookup::loadPage()
             m_state.MoreRows = false;
     } catch (...) {
         dropConversionAhead();
+        // The rows read before the failure stay in the list.
+        showHeldRows();
         ScreenPointer::set(ScreenPointer::Arrow);
         throw;
     }
+    showHeldRows();
     if (m_sortColumn >= 0)
         ListView1->sortItems(m_sortColumn, Qt::AscendingOrder);
     lblRecords->setText(countText(ListView1->topLevelItemCount(), m_state.MoreRows));
@@ -727,7 +785,7 @@ SortKind frmLookup::sortKind(int column) const
 
 void frmLookup::sortByColumn(int column)
 {
-    if (column < 0 || column >= ListView1->columnCount())
+    if (!ListView1 || column < 0 || column >= ListView1->columnCount())
         return;
     // Ascending on every click, and on for the rest of the call.
     m_sortColumn = column;
@@ -842,7 +900,8 @@ void frmLookup::layoutWindow()
         txtParam[0]->setText(m_state.DisplayValues.value(0));
         m_state.Busy = wasBusy;
     }
-    place(ListView1, twLeft(txtParam[0]), listTop, listWidth, listHeight);
+    if (ListView1)
+        place(ListView1, twLeft(txtParam[0]), listTop, listWidth, listHeight);
     place(lblRecords, (frameWidth - twWidth(lblRecords)) / 2, recordsTop, twWidth(lblRecords),
           twHeight(lblRecords));
 }

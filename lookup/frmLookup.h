@@ -112,6 +112,8 @@ private:
     void layoutParameters();
     void buildColumns();
     void loadPage();
+    // Puts the page's rows into the list and gives grown columns their widths.
+    void showHeldRows();
     // anotherFollows: the page goes on with the next row of the query.
     void addCurrentRow(bool anotherFollows = false);
     int onlyAccessingConversion() const;
@@ -123,7 +125,8 @@ private:
     void setTabOrderByLayout();
     void emptyList();
     QWidget* inputAt(int position) const;
-    int measure(const QString& text) const;
+    // cellMargin: the width of the text followed by "xX", as a cell's sample is measured.
+    int measure(const QString& text, bool cellMargin = false) const;
     void reportFailure(const cacheclient::CacheError& error);
 
     LookupRequest m_request;
@@ -134,12 +137,19 @@ private:
     std::unique_ptr<cacheclient::ResultSet> m_query;
     QStringList m_arguments;
     int m_columnCount = 0;
+    // onlyAccessingConversion() for the columns built once per dialog.
+    int m_accessingColumn = 0;
     int m_sortColumn = -1;
     // The font last checked against the widths kept for all dialogs, and which keeping it was.
     mutable QFont m_measuredFont;
     mutable quint64 m_measuredGeneration = 0;
     // Per list column: cells with a text that is no number.
     QList<int> m_textCells;
+    // A hidden list gets a page's rows and grown widths once, when the page ends: one insertion
+    // and one header update instead of one per row.
+    QList<QTreeWidgetItem*> m_heldRows;
+    // Per display column (1-based): its width grew since the list last showed it.
+    QList<bool> m_widthGrown;
     QMenu* m_sortMenu = nullptr;
     bool m_activated = false;
     const QObject* m_enterPressedIn = nullptr;

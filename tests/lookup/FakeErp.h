@@ -16,6 +16,8 @@ struct FakeQueryDef
     QStringList columns;
     int keyColumn = 1;
     QList<QStringList> rows;
+    // The next row is held as a network result set holds it: readable without the server.
+    bool holdsNextRow = false;
 };
 
 struct FakeLog
@@ -67,6 +69,12 @@ public:
         if (m_position < 0 || m_position >= m_def.rows.size())
             throw cacheclient::CacheError(cacheclient::ClientError::BadArgument, "Keine aktuelle Zeile");
         return m_def.rows.at(m_position).value(column - 1);
+    }
+    std::optional<QString> heldNextValue(int column) const override
+    {
+        if (!m_def.holdsNextRow || m_position < 0 || m_position + 1 >= m_def.rows.size())
+            return std::nullopt;
+        return m_def.rows.at(m_position + 1).value(column - 1);
     }
     QString columnName(int column) const override { return m_def.columns.value(column - 1); }
     int parameterCount() const override { return static_cast<int>(m_def.params.size()); }

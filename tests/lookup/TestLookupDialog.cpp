@@ -509,6 +509,87 @@ private slots:
         QCOMPARE(fake->log.created, 1);
     }
 
+    void shownListFillsRowByRow()
+    {
+        // On the screen, "Weitere" lists each row, at the width it needs, before the next row is
+        // read: a slow page fills in front of the user.
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def = numberedRows(9);
+        def.rows[4][2] = "Ein Name, der die Spalte breiter macht als alle anderen";
+        frmLookup d(fakeRequest(fake, def, 4));
+        d.start();
+        d.show();
+        const int widthBefore = d.ListView1->columnWidth(1);
+        QList<int> listed;
+        QList<int> widths;
+        fake->onNext = [&] {
+            listed << d.ListView1->topLevelItemCount();
+            widths << d.ListView1->columnWidth(1);
+        };
+        QTest::mouseClick(d.cmdMore, Qt::LeftButton);
+        QCOMPARE(listed, (QList<int>{5, 6, 7, 8}));
+        QVERIFY(widths.first() > widthBefore);
+        QCOMPARE(widths, QList<int>(4, d.ListView1->columnWidth(1)));
+    }
+
+    void pageFailingMidwayKeepsTheRowsReadBefore()
+    {
+        // "Weitere" reads rows 4 and 5, then the connection fails: both rows stay listed with
+        // their keys after the first page, and the list column shows the width row 5 needed.
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        const QString wide = "Ein Name, der breiter ist als alle anderen der Liste";
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def = numberedRows(8);
+        def.rows[4][2] = wide;
+        frmLookup d(fakeRequest(fake, def, 3));
+        d.start();
+        d.show();
+        const qint32 nameWidthBefore = d.state().ColumnWidths[2];
+        int reads = 0;
+        fake->onNext = [&] {
+            if (++reads == 2)
+                throw CacheError(cacheclient::ClientError::ConnectionLost, "Verbindung verloren");
+        };
+        QTest::mouseClick(d.cmdMore, Qt::LeftButton);
+        QCOMPARE(boxes.shown().size(), 1);
+        QCOMPARE(columnTexts(d.ListView1, 0), (QStringList{"1", "2", "3", "4", "5"}));
+        QCOMPARE(columnTexts(d.ListView1, 1).last(), wide);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(d.keyOf(d.ListView1->topLevelItem(i)), QStringLiteral("K%1").arg(i + 1));
+        QVERIFY(d.state().ColumnWidths[2] > nameWidthBefore);
+        QCOMPARE(d.state().ColumnWidths[2], qBound(250, measure(&d, wide + "xX"), 1500));
+        const int least = d.ListView1->header()->minimumSectionSize();
+        for (int c = 0; c < 2; ++c)
+            QCOMPARE(d.ListView1->columnWidth(c),
+                     qMax(least, Twips::toPixels(d.state().ColumnWidths[c + 1])));
+        QVERIFY(!d.cmdMore->isVisible());
+        QVERIFY(!d.state().Busy);
+        // The dialog goes on: searching again lists the first page anew.
+        fake->onNext = nullptr;
+        pressEnter(d.txtParam[0]);
+        QCOMPARE(columnTexts(d.ListView1, 0), (QStringList{"1", "2", "3"}));
+    }
+
+    void enterStillQueuedWhenTheDialogGoesDoesNotSearch()
+    {
+        // The query's closing in the destructor lets queued events in: an Enter released there
+        // must not search again with a dialog that is going, nor a click sort its list.
+        auto fake = std::make_shared<FakeFactory>();
+        auto* d = new frmLookup(fakeRequest(fake, numberedRows(3)));
+        d->start();
+        d->show();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(d->txtParam[0], &press);
+        QCoreApplication::postEvent(d->txtParam[0],
+                                    new QKeyEvent(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier));
+        QTimer::singleShot(0, d, [d] { d->sortByColumn(0); });
+        const int closedBefore = fake->log.closed;
+        delete d;
+        QCOMPARE(fake->log.executed.size(), 1);
+        QCOMPARE(fake->log.closed, closedBefore + 1);
+    }
+
     void enterWhileBusyDoesNothing()
     {
         auto fake = std::make_shared<FakeFactory>();
@@ -684,6 +765,24 @@ private slots:
         QCOMPARE(d.ListView1->y(), Twips::toPixels(twips(d.Label[0]->y()) + paramHeight));
         if (rows)
             QVERIFY(d.ListView1->y() >= d.txtParam[3 * (rows - 1)]->geometry().bottom());
+    }
+
+    void everyControlIsFoundByItsName()
+    {
+        auto fake = std::make_shared<FakeFactory>();
+        frmLookup d(fakeRequest(fake, numberedRows(1)));
+        QList<std::pair<QString, QWidget*>> controls;
+        for (int a = 0; a < lookup::Positions; ++a)
+            controls << std::pair<QString, QWidget*>{"Label" + QString::number(a), d.Label[a]}
+                     << std::pair<QString, QWidget*>{"txtParam" + QString::number(a), d.txtParam[a]};
+        for (int n = 0; n < lookup::SlotCount; ++n)
+            controls << std::pair<QString, QWidget*>{"cmbParam" + QString::number(n), d.cmbParam[n]}
+                     << std::pair<QString, QWidget*>{"cmbDatum" + QString::number(n), d.cmbDatum[n]};
+        for (const auto& [name, control] : controls) {
+            const QList<QWidget*> found = d.findChildren<QWidget*>(name);
+            QCOMPARE(found.size(), 1);
+            QCOMPARE(found.first(), control);
+        }
     }
 
     void designedSizeAndBottomBar()
@@ -1018,6 +1117,30 @@ private slots:
         QCOMPARE(d.state().ColumnWidths[4], measure(&d, "UlmxX"));
     }
 
+    void headerWidthsWithoutRows()
+    {
+        auto fake = std::make_shared<FakeFactory>();
+        const QStringList headers{"Nummer des Belegs", "Name", "Ort"};
+        frmLookup d(fakeRequest(fake, {{"Firma"}, QStringList{"ID"} + headers, 1, {}}));
+        d.start();
+        QCOMPARE(d.ListView1->topLevelItemCount(), 0);
+        const int least = d.ListView1->header()->minimumSectionSize();
+        for (int c = 0; c < headers.size(); ++c) {
+            QCOMPARE(d.state().ColumnWidths[c + 1], measure(&d, headers[c]));
+            QCOMPARE(d.ListView1->columnWidth(c), qMax(least, Twips::toPixels(measure(&d, headers[c]))));
+        }
+    }
+
+    void cellAsItsHeaderIsMeasuredWithTheMargin()
+    {
+        // The header is measured alone, the same text as a cell with "xX" behind it.
+        auto fake = std::make_shared<FakeFactory>();
+        frmLookup d(fakeRequest(fake, {{"Firma"}, {"ID", "Ort"}, 1, {{"k1", "Ort"}}}));
+        d.start();
+        QVERIFY(measure(&d, "OrtxX") > qMax(250, measure(&d, "Ort")));
+        QCOMPARE(d.state().ColumnWidths[1], qMin(1500, measure(&d, "OrtxX")));
+    }
+
     void widthsAcrossDialogs()
     {
         // Widths measured for one dialog serve the next only in the same font: two dialogs open
@@ -1122,6 +1245,43 @@ private slots:
         QCOMPARE(d.state().LastAccount, 0);
         const QList<qint32>& widths = d.state().ColumnWidths;
         QCOMPARE(widths[2], qBound(250, measure(&d, "4711 / Bauunternehmung Müller & Söhne GmbHxX"), 1500));
+    }
+
+    void nextRowsAccountIsOpenedAhead()
+    {
+        // While a row's name call travels, the next row's account open goes with it; a next
+        // value that is no account number is not opened.
+        struct Watching : ForwardingFactory
+        {
+            using ForwardingFactory::ForwardingFactory;
+            QStringList ahead;
+            std::unique_ptr<cacheclient::PendingObject> openIdAhead(const QString& className,
+                                                                    const QString& id) override
+            {
+                ahead << id;
+                return m_inner->openIdAhead(className, id);
+            }
+        };
+        ScriptedBoxes boxes;
+        boxes.answer(QMessageBox::Ok);
+        QVERIFY(loginAsDemoUser());
+        auto watching = std::make_shared<Watching>(session().Factory);
+        session().Factory = watching;
+        auto fake = std::make_shared<FakeFactory>();
+        FakeQueryDef def{{"Firma"}, {"ID", "Nr", "Kunde"}, 1, {}};
+        def.rows << QStringList{"k1", "1", "004711"} << QStringList{"k2", "2", "4712"}
+                 << QStringList{"k3", "3", "99"} << QStringList{"k4", "4", ""};
+        def.holdsNextRow = true;
+        LookupRequest r = fakeRequest(fake, def);
+        r.FeldUmwandl1 = 2;
+        r.FeldUmwandl1Type = 11;
+        frmLookup d(r);
+        d.start();
+        QCOMPARE(watching->ahead, (QStringList{"1||K||4712", "1||K||99"}));
+        QCOMPARE(columnTexts(d.ListView1, 1), (QStringList{"4711 / Bauunternehmung Müller & Söhne GmbH",
+                                                           "4712 / Dachdeckerei Weiß e.K.", "99 / ", ""}));
+        // The account that is not found is reported once, when its row takes it.
+        QCOMPARE(boxes.shown().size(), 1);
     }
 
     void amountColumnIsRightAligned()
