@@ -145,6 +145,8 @@ public:
     void text(const QString& value);
     // Text already in UTF-8, which the caller has checked.
     void utf8(const char* bytes, qsizetype size);
+    // Items encoded before, by a writer like this one.
+    void encoded(QByteArrayView bytes) { std::copy(bytes.begin(), bytes.end(), room(bytes.size())); }
     // The payload, or the whole frame when framed; the writer is empty afterwards.
     QByteArray take();
 

@@ -18,6 +18,7 @@
 #include <QSqlRecord>
 #include <QVarLengthArray>
 #include <algorithm>
+#include <charconv>
 #include <exception>
 #include <new>
 #include <sqlite3.h>
@@ -392,7 +393,16 @@ public:
     // The same text written as a CBOR text; a 7-bit text goes as SQLite holds it.
     static void write(cacheclient::protocol::CborWriter& out, sqlite3_stmt* statement, int column)
     {
-        if (sqlite3_column_type(statement, column) == SQLITE_TEXT) {
+        const int type = sqlite3_column_type(statement, column);
+        if (type == SQLITE_INTEGER) {
+            // The digits QString::number gives, without the text in between.
+            char digits[24];
+            const auto end =
+                std::to_chars(digits, digits + sizeof digits, sqlite3_column_int64(statement, column)).ptr;
+            out.utf8(digits, end - digits);
+            return;
+        }
+        if (type == SQLITE_TEXT) {
             const auto* bytes = sqlite3_column_text(statement, column);
             const int size = sqlite3_column_bytes(statement, column);
             if (std::all_of(bytes, bytes + size, [](unsigned char c) { return c < 0x80; })) {
@@ -480,21 +490,35 @@ QByteArray Session::open(const QString& className, const QString& id, qint64 req
         return serverError(ServerError::NotFound,
                            QStringLiteral("Objekt %1 mit Id \"%2\" nicht gefunden").arg(className, id));
     };
-    const QStringList pieces = id.split(QStringLiteral("||"));
+    // The pieces point into id, which outlives the statement's use of them.
+    const QList<QStringView> pieces = QStringView(id).split(u"||");
     if (pieces.size() != cls->key.size())
         throw notFound();
 
-    std::shared_ptr<ObjectStatement>& statement = m_openStatements[cls->name];
-    if (!statement) {
+    OpenStatement& prepared = m_openStatements[cls->name];
+    if (!prepared.statement) {
         QStringList columns, conditions;
         for (const auto& prop : cls->properties)
             columns << prop.second;
         for (const auto& part : cls->key)
             conditions << part.column + QStringLiteral(" = ?");
-        statement = std::make_shared<ObjectStatement>(
+        prepared.statement = std::make_shared<ObjectStatement>(
             m_storage.db(), QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT 1")
                                 .arg(columns.join(", "), cls->table, conditions.join(" AND ")));
+        cacheclient::protocol::CborWriter head;
+        head.map(3);
+        head.text(key::Class);
+        head.text(cls->name);
+        head.text(key::Props);
+        head.map(cls->properties.size());
+        prepared.head = head.take();
+        for (const auto& prop : cls->properties) {
+            cacheclient::protocol::CborWriter name;
+            name.text(prop.first);
+            prepared.names.append(name.take());
+        }
     }
+    const std::shared_ptr<ObjectStatement>& statement = prepared.statement;
     // Every piece is checked before any is bound, so a statement never keeps a half binding.
     QVarLengthArray<qint64, 4> numbers(pieces.size());
     for (qsizetype i = 0; i < pieces.size(); ++i) {
@@ -508,7 +532,7 @@ QByteArray Session::open(const QString& className, const QString& id, qint64 req
     sqlite3_stmt* const query = statement->handle();
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         const int index = static_cast<int>(i + 1);
-        const QString& piece = pieces.at(i);
+        const QStringView piece = pieces.at(i);
         // As the SQL driver binds: a null text is NULL; texts stay alive until the reset below.
         const int bound =
             cls->key.at(i).numeric ? sqlite3_bind_int64(query, index, numbers.at(i))
@@ -526,13 +550,9 @@ QByteArray Session::open(const QString& className, const QString& id, qint64 req
     // The reply is written straight from the row: {class, props {name: text ...}, id}.
     cacheclient::protocol::CborWriter reply;
     if (step == SQLITE_ROW) {
-        reply.map(3);
-        reply.text(key::Class);
-        reply.text(cls->name);
-        reply.text(key::Props);
-        reply.map(cls->properties.size());
+        reply.encoded(prepared.head);
         for (int i = 0; i < cls->properties.size(); ++i) {
-            reply.text(cls->properties.at(i).first);
+            reply.encoded(prepared.names.at(i));
             ObjectStatement::write(reply, query, i);
         }
         reply.text(key::Id);

@@ -88,8 +88,15 @@ private:
     bool m_greeted = false;
     MInterpreter m_m;
     QHash<qint64, std::shared_ptr<OpenQuery>> m_queries;
-    // Open by id runs the same statement per class over and over.
-    QHash<QString, std::shared_ptr<ObjectStatement>> m_openStatements;
+    // Open by id runs the same statement per class over and over, and writes the same names.
+    struct OpenStatement
+    {
+        std::shared_ptr<ObjectStatement> statement;
+        // The reply up to the first property's name: {class: ..., props: {; and each name, encoded.
+        QByteArray head;
+        QList<QByteArray> names;
+    };
+    QHash<QString, OpenStatement> m_openStatements;
     qint64 m_nextHandle = 1;
     // The query whose rows may be held ahead.
     qint64 m_aheadHandle = 0;
