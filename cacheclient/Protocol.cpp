@@ -270,12 +270,9 @@ QByteArray openFrame(const QString& className, const QString& objectId, qint64 i
 {
     CborWriter out(true);
     out.map(4);
-    out.text(key::Op);
-    out.text(op::Open);
-    out.text(key::Class);
-    out.text(className);
-    out.text(key::ObjectId);
-    out.text(objectId);
+    out.field(key::Op, op::Open);
+    out.field(key::Class, className);
+    out.field(key::ObjectId, objectId);
     out.text(key::Id);
     out.integer(id);
     return out.take();
@@ -285,16 +282,11 @@ QByteArray callFrame(const QString& className, const QString& method, const QStr
 {
     CborWriter out(true);
     out.map(5);
-    out.text(key::Op);
-    out.text(op::Call);
-    out.text(key::Class);
-    out.text(className);
-    out.text(key::Name);
-    out.text(method);
+    out.field(key::Op, op::Call);
+    out.field(key::Class, className);
+    out.field(key::Name, method);
     out.text(key::Args);
-    out.array(args.size());
-    for (const QString& arg : args)
-        out.text(arg);
+    out.texts(args);
     out.text(key::Id);
     out.integer(id);
     return out.take();
@@ -304,12 +296,9 @@ QByteArray callReplyPayload(const QString& ret, const QStringList& args, qint64 
 {
     CborWriter out;
     out.map(3);
-    out.text(key::Ret);
-    out.text(ret);
+    out.field(key::Ret, ret);
     out.text(key::Args);
-    out.array(args.size());
-    for (const QString& arg : args)
-        out.text(arg);
+    out.texts(args);
     out.text(key::Id);
     out.integer(id);
     return out.take();

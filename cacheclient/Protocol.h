@@ -143,6 +143,19 @@ public:
             head(1, static_cast<quint64>(-1 - value));
     }
     void text(const QString& value);
+    // A key and its text.
+    void field(const QString& key, const QString& value)
+    {
+        text(key);
+        text(value);
+    }
+    // An array of texts.
+    void texts(const QStringList& values)
+    {
+        array(values.size());
+        for (const QString& value : values)
+            text(value);
+    }
     // Text already in UTF-8, which the caller has checked.
     void utf8(const char* bytes, qsizetype size);
     // Items encoded before, by a writer like this one.
