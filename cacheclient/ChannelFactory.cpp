@@ -48,6 +48,28 @@ void Channel::forget(qint64 ticket)
     m_done.remove(ticket);
 }
 
+namespace {
+
+QCborArray toArray(const QStringList& texts)
+{
+    QCborArray array;
+    for (const QString& text : texts)
+        array.append(text);
+    return array;
+}
+
+QStringList toStrings(const QCborValue& value)
+{
+    QStringList texts;
+    const QCborArray array = value.toArray();
+    texts.reserve(array.size());
+    for (const QCborValue& item : array)
+        texts.append(item.toString());
+    return texts;
+}
+
+} // namespace
+
 QCborMap openRequest(const QString& className, const QString& id)
 {
     QCborMap request;
@@ -59,14 +81,11 @@ QCborMap openRequest(const QString& className, const QString& id)
 
 QCborMap callRequest(const QString& className, const QString& method, const QStringList& args)
 {
-    QCborArray array;
-    for (const QString& arg : args)
-        array.append(arg);
     QCborMap request;
     request.insert(key::Op, op::Call);
     request.insert(key::Class, className);
     request.insert(key::Name, method);
-    request.insert(key::Args, array);
+    request.insert(key::Args, toArray(args));
     return request;
 }
 
@@ -121,13 +140,7 @@ OpenReply openReplyOf(const QCborMap& reply)
 
 CallReply callReplyOf(const QCborMap& reply)
 {
-    CallReply call;
-    call.ret = reply.value(key::Ret).toString();
-    const QCborArray args = reply.value(key::Args).toArray();
-    call.args.reserve(args.size());
-    for (const QCborValue& arg : args)
-        call.args.append(arg.toString());
-    return call;
+    return {reply.value(key::Ret).toString(), toStrings(reply.value(key::Args))};
 }
 
 qint64 Channel::submitOpen(const QString& className, const QString& id)
@@ -151,24 +164,6 @@ CallReply Channel::takeCall(qint64 ticket)
 }
 
 namespace {
-
-QCborArray toArray(const QStringList& texts)
-{
-    QCborArray array;
-    for (const QString& text : texts)
-        array.append(text);
-    return array;
-}
-
-QStringList toStrings(const QCborValue& value)
-{
-    QStringList texts;
-    const QCborArray array = value.toArray();
-    texts.reserve(array.size());
-    for (const QCborValue& item : array)
-        texts.append(item.toString());
-    return texts;
-}
 
 void requireOpen(const std::shared_ptr<Channel>& channel)
 {
