@@ -81,6 +81,11 @@ public:
     virtual qint64 submitCall(const QString& className, const QString& method, const QStringList& args);
     virtual CallReply takeCall(qint64 ticket);
 
+    // Requests submitted while sends are held leave together in one write, when the last hold
+    // is released or a reply is waited for. Holds nest; a channel without a wire ignores them.
+    virtual void holdSends() {}
+    virtual void releaseSends() {}
+
 private:
     struct Done
     {

@@ -22,6 +22,9 @@ public:
     std::unique_ptr<CacheObject> classObject(const QString& className) override;
     std::unique_ptr<ResultSet> resultSet(const QString& className, const QString& queryName) override;
 
+    void holdSends() override { m_channel->holdSends(); }
+    void releaseSends() override { m_channel->releaseSends(); }
+
     Channel& channel() { return *m_channel; }
 
 private:

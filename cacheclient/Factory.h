@@ -98,6 +98,25 @@ public:
     virtual std::unique_ptr<PendingObject> openIdAhead(const QString& className, const QString& id);
     virtual std::unique_ptr<CacheObject> classObject(const QString& className) = 0;
     virtual std::unique_ptr<ResultSet> resultSet(const QString& className, const QString& queryName) = 0;
+
+    // See SendTogether.
+    virtual void holdSends() {}
+    virtual void releaseSends() {}
+};
+
+// Requests put on their way (callAhead, openIdAhead) within its lifetime leave in one write when
+// it ends, or earlier when a reply is waited for: the server reads them at once and answers
+// them together, one wake-up on each side instead of one per request.
+class SendTogether
+{
+public:
+    explicit SendTogether(Factory& factory) : m_factory(factory) { m_factory.holdSends(); }
+    ~SendTogether() { m_factory.releaseSends(); }
+    SendTogether(const SendTogether&) = delete;
+    SendTogether& operator=(const SendTogether&) = delete;
+
+private:
+    Factory& m_factory;
 };
 
 using FactoryCreator = std::function<std::shared_ptr<Factory>()>;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
+#include <utility>
 
 namespace cacheclient {
 
@@ -85,6 +86,7 @@ void TcpChannel::close()
         return;
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
+    m_held.clear();
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
@@ -108,15 +110,44 @@ qint64 TcpChannel::send(QCborMap& message)
 
 qint64 TcpChannel::sendFrame(qint64 id, const QByteArray& frame)
 {
+    if (m_holds > 0)
+        m_held += frame;
+    else
+        write(frame);
+    return id;
+}
+
+void TcpChannel::holdSends()
+{
+    ++m_holds;
+}
+
+void TcpChannel::releaseSends()
+{
+    if (m_holds > 0 && --m_holds == 0)
+        sendHeld();
+}
+
+void TcpChannel::sendHeld()
+{
+    if (m_held.isEmpty())
+        return;
+    const QByteArray held = std::exchange(m_held, QByteArray());
+    if (isOpen())
+        write(held);
+}
+
+void TcpChannel::write(const QByteArray& bytes)
+{
     qsizetype written = 0;
     // Straight to the kernel while nothing waits in the socket's own buffer: a write through
     // QAbstractSocket arms and disarms its write notifier, a wake-up of the event dispatcher
-    // each, for a frame the kernel takes whole. What it does not take goes the Qt way.
+    // each, for bytes the kernel takes whole. What it does not take goes the Qt way.
     if (m_socket->bytesToWrite() == 0) {
         const int fd = static_cast<int>(m_socket->socketDescriptor());
-        while (written < frame.size()) {
-            const ssize_t n = ::send(fd, frame.constData() + written,
-                                     static_cast<size_t>(frame.size() - written), MSG_NOSIGNAL);
+        while (written < bytes.size()) {
+            const ssize_t n = ::send(fd, bytes.constData() + written,
+                                     static_cast<size_t>(bytes.size() - written), MSG_NOSIGNAL);
             if (n > 0)
                 written += n;
             else if (n < 0 && errno == EINTR)
@@ -127,16 +158,15 @@ qint64 TcpChannel::sendFrame(qint64 id, const QByteArray& frame)
                 // The link is gone; a last word of the server may still wait to be read.
                 readAvailable();
                 close();
-                return id;
+                return;
             }
         }
     }
-    if (written < frame.size()) {
-        m_socket->write(frame.constData() + written, frame.size() - written);
+    if (written < bytes.size()) {
+        m_socket->write(bytes.constData() + written, bytes.size() - written);
         // Out now, not when the event loop next runs: the reply cannot start before the request left.
         m_socket->flush();
     }
-    return id;
 }
 
 void TcpChannel::post(QCborMap message)
@@ -230,6 +260,8 @@ TcpChannel::Reply TcpChannel::waitFor(qint64 id)
     std::optional<SlowWait> slow;
     QElapsedTimer waited;
     waited.start();
+    // A held request may be the one waited for.
+    sendHeld();
 
     while (!m_replies.contains(id)) {
         if (!isOpen())

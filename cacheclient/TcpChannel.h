@@ -34,6 +34,8 @@ public:
     OpenReply takeOpen(qint64 ticket) override;
     qint64 submitCall(const QString& className, const QString& method, const QStringList& args) override;
     CallReply takeCall(qint64 ticket) override;
+    void holdSends() override;
+    void releaseSends() override;
 
     void setTimeouts(int connectMs, int replyMs);
 
@@ -54,8 +56,10 @@ private:
     // The number of the next request; throws when the link is closed.
     qint64 nextNumber();
     qint64 send(QCborMap& message);
-    // Sends a frame that already carries the next request number.
+    // Sends a frame that already carries the next request number, or holds it.
     qint64 sendFrame(qint64 id, const QByteArray& frame);
+    void write(const QByteArray& bytes);
+    void sendHeld();
     Reply waitFor(qint64 id);
     // The reply as a map, its error thrown.
     QCborMap checkedMap(const Reply& reply);
@@ -73,6 +77,8 @@ private:
     int m_connectMs = 5000;
     int m_replyMs = 120000;
     QString m_failure;
+    int m_holds = 0;
+    QByteArray m_held;
 };
 
 } // namespace cacheclient

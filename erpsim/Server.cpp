@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <utility>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -45,6 +46,9 @@ void returnFreedMemory()
 // A request frame this large leaves enough freed memory behind to be worth returning.
 constexpr qsizetype TrimAfterFrame = 64 * 1024;
 constexpr int PollMs = 100;
+// Queued replies are written once they reach this size, so a long batch of requests is not
+// answered all at its end.
+constexpr qsizetype FlushAt = 64 * 1024;
 constexpr qint64 SendTimeoutMs = 30000;
 
 } // namespace
@@ -195,17 +199,41 @@ private:
                 payload = QByteArray();
                 if (reader.lastFrameSize() >= TrimAfterFrame)
                     returnFreedMemory();
-                const bool sent = reply.payload.isEmpty()
-                                      ? send(socket, reply.message)
-                                      : sendFrame(socket, protocol::frameOf(reply.payload));
+                queue(reply.payload.isEmpty() ? protocol::encodeFrame(reply.message)
+                                              : protocol::frameOf(reply.payload));
+                if (reply.closeConnection || m_unsent.size() >= FlushAt) {
+                    const bool sent = flush(socket);
+                    m_state->lastActiveMs.store(nowMs());
+                    if (!sent || reply.closeConnection)
+                        return;
+                }
+            }
+            if (!m_unsent.isEmpty()) {
+                const bool sent = flush(socket);
                 m_state->lastActiveMs.store(nowMs());
-                if (!sent || reply.closeConnection)
+                if (!sent)
                     return;
             }
         }
     }
 
-    static void farewell(QTcpSocket& socket, const QString& reason)
+    // Replies to requests that came in one read leave in one write: a client that sends a
+    // call and the next open together is woken once for both answers.
+    void queue(const QByteArray& frame)
+    {
+        if (m_unsent.isEmpty())
+            m_unsent = frame;
+        else
+            m_unsent += frame;
+    }
+
+    bool flush(QTcpSocket& socket)
+    {
+        const QByteArray unsent = std::exchange(m_unsent, QByteArray());
+        return unsent.isEmpty() || sendFrame(socket, unsent);
+    }
+
+    void farewell(QTcpSocket& socket, const QString& reason)
     {
         try {
             send(socket,
@@ -215,9 +243,11 @@ private:
         }
     }
 
-    static bool send(QTcpSocket& socket, const QCborMap& message)
+    // A reply or a last word goes out behind the replies still queued.
+    bool send(QTcpSocket& socket, const QCborMap& message)
     {
-        return sendFrame(socket, protocol::encodeFrame(message));
+        queue(protocol::encodeFrame(message));
+        return flush(socket);
     }
 
     static bool sendFrame(QTcpSocket& socket, const QByteArray& frame)
@@ -247,6 +277,7 @@ private:
     }
 
     qintptr m_descriptor;
+    QByteArray m_unsent;
     QString m_path;
     std::shared_ptr<Trace> m_trace;
     int m_number;

@@ -97,8 +97,10 @@ public:
             m_object = takeOrOpen(accountClass, id);
             m_args = QStringList{m_object->property(QStringLiteral("Name"))};
             if (nextId) {
+                const auto factory = sessionFactory();
+                cacheclient::SendTogether together(*factory);
                 m_name = m_object->callAhead(QStringLiteral("NameLogicalToODBC"), m_args);
-                ahead() = Ahead{sessionFactory()->openIdAhead(accountClass, *nextId), accountClass, *nextId};
+                ahead() = Ahead{factory->openIdAhead(accountClass, *nextId), accountClass, *nextId};
             }
         } catch (const CacheError& error) {
             fail(error);

@@ -7,12 +7,14 @@
 
 #include <QCborArray>
 #include <QCborStreamWriter>
+#include <QMutex>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <arpa/inet.h>
+#include <atomic>
 #include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -91,6 +93,9 @@ public:
         ::close(m_listener);
     }
     QString connectString() const { return QStringLiteral("cn_iptcp:127.0.0.1[%1]:VELMOR").arg(m_port); }
+    // How many reads the server made so far; a script sees the number of the read that
+    // brought its request.
+    int reads() const { return m_reads.load(); }
 
     static void writeAll(int fd, const QByteArray& bytes)
     {
@@ -116,6 +121,7 @@ protected:
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n <= 0)
                 break;
+            ++m_reads;
             reader.append(QByteArray(chunk, n));
             QCborMap request;
             while (open && reader.next(request) == protocol::FrameReader::Status::Frame) {
@@ -136,6 +142,7 @@ private:
     Script m_script;
     int m_listener;
     quint16 m_port = 0;
+    std::atomic<int> m_reads{0};
 };
 
 // A reply written as the server would (definite lengths), or in forms only the general decoder
@@ -428,6 +435,84 @@ private slots:
                                        {key::Id, seen.at(0).value(key::Id)}}));
         QCOMPARE(seen.at(1).value(key::Args).toArray(), (QCborArray{"Mueller", "zwei", "drei"}));
         QCOMPARE(seen.at(1).value(key::Name).toString(), QStringLiteral("NameLogicalToODBC"));
+    }
+
+    // Requests put on their way together leave in one write: nothing while held, the call and
+    // the open in the same read of the server. A reply waited for while held is sent for first.
+    void heldRequestsLeaveTogether()
+    {
+        struct Seen
+        {
+            QString op;
+            int read;
+        };
+        QMutex mutex;
+        QList<Seen> seen;
+        ThreadServer* serverPtr = nullptr;
+        ThreadServer server([&](int fd, const QCborMap& request) {
+            const QString op = request.value(key::Op).toString();
+            {
+                QMutexLocker lock(&mutex);
+                seen.append({op, serverPtr->reads()});
+            }
+            const QCborValue id = request.value(key::Id);
+            if (op == protocol::op::Open)
+                ThreadServer::writeAll(
+                    fd, protocol::encodeFrame(
+                            QCborMap{{key::Id, id},
+                                     {key::Class, "XR.KontoStamm"},
+                                     {key::Props, QCborMap{{"Name", request.value(key::ObjectId)}}}}));
+            else
+                ThreadServer::writeAll(fd, protocol::encodeFrame(reply(request, "name")));
+        });
+        serverPtr = &server;
+        auto seenCount = [&] {
+            QMutexLocker lock(&mutex);
+            return seen.size();
+        };
+        ChannelFactory* f = nullptr;
+        std::shared_ptr<Factory> holder;
+        channelFor(f, holder)->setTimeouts(5000, 5000);
+        QString cs = server.connectString();
+        QVERIFY(f->connect(cs));
+        auto account = f->openId("XR.KontoStamm", "1||K||1");
+        QTRY_COMPARE(seenCount(), 1);
+
+        std::unique_ptr<PendingText> name;
+        std::unique_ptr<PendingObject> next;
+        {
+            SendTogether together(*f);
+            name = account->callAhead("NameLogicalToODBC", {"A"});
+            QThread::msleep(50);
+            QCOMPARE(seenCount(), 1);
+            next = f->openIdAhead("XR.KontoStamm", "1||K||2");
+            QThread::msleep(50);
+            QCOMPARE(seenCount(), 1);
+        }
+        QCOMPARE(name->take(), QStringLiteral("name"));
+        QCOMPARE(next->take()->property("Name"), QStringLiteral("1||K||2"));
+        {
+            QMutexLocker lock(&mutex);
+            QCOMPARE(seen.size(), 3);
+            QCOMPARE(seen.at(1).op, protocol::op::Call);
+            QCOMPARE(seen.at(2).op, protocol::op::Open);
+            QCOMPARE(seen.at(1).read, seen.at(2).read);
+            QVERIFY(seen.at(1).read > seen.at(0).read);
+        }
+
+        {
+            SendTogether outer(*f);
+            SendTogether inner(*f);
+            auto waited = f->openIdAhead("XR.KontoStamm", "1||K||3");
+            QCOMPARE(waited->take()->property("Name"), QStringLiteral("1||K||3"));
+            // Holds nest; what is sent while held after a wait is held again.
+            auto later = f->openIdAhead("XR.KontoStamm", "1||K||4");
+            QThread::msleep(50);
+            QCOMPARE(seenCount(), 4);
+            next = std::move(later);
+        }
+        QCOMPARE(next->take()->property("Name"), QStringLiteral("1||K||4"));
+        QCOMPARE(seenCount(), 5);
     }
 
     void connectFailures()

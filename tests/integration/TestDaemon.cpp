@@ -17,6 +17,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <poll.h>
+#include <sys/socket.h>
 
 using namespace cacheclient;
 namespace key = protocol::key;
@@ -304,6 +306,107 @@ private slots:
         for (qsizetype i = 0; i < requests.size(); ++i)
             QCOMPARE(lines.at(2 * i), lines.at(2 * i + 1));
         QVERIFY(lines.at(6).contains("M}ller"));
+    }
+
+    // Requests that come in one write are answered in one write, in their order; past 64 KiB of
+    // replies the server writes what it has, and a bad frame still follows the replies before it.
+    void requestsSentTogetherAreAnsweredTogether()
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_daemon.port());
+        QVERIFY(socket.waitForConnected(3000));
+        const int fd = static_cast<int>(socket.socketDescriptor());
+        protocol::FrameReader reader(protocol::MaxReplyFrame);
+        QList<QCborMap> replies;
+        int reads = 0;
+        // Reads what comes until `count` replies are there or the server closes.
+        auto receive = [&](int count) {
+            char chunk[256 * 1024];
+            while (replies.size() < count) {
+                pollfd ready{fd, POLLIN, 0};
+                if (::poll(&ready, 1, 5000) <= 0)
+                    return;
+                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                if (n <= 0)
+                    return;
+                ++reads;
+                reader.append(QByteArray(chunk, n));
+                QCborMap reply;
+                while (reader.next(reply) == protocol::FrameReader::Status::Frame)
+                    replies << reply;
+            }
+        };
+        auto send = [&](const QByteArray& bytes) {
+            for (qsizetype at = 0; at < bytes.size();) {
+                const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+                if (n <= 0)
+                    return false;
+                at += n;
+            }
+            return true;
+        };
+        QVERIFY(send(hello()));
+        receive(1);
+        QCOMPARE(replies.size(), 1);
+
+        // A lookup row's worth: an open, a failing open, calls, one request in the general form.
+        QByteArray batch;
+        qint64 id = 1;
+        QList<qint64> ids;
+        auto add = [&](QCborMap request, bool general = false) {
+            request.insert(key::Id, ++id);
+            ids << id;
+            batch += general ? openFrame(request) : frame(request);
+        };
+        for (int i = 0; i < 6; ++i) {
+            add({{key::Op, protocol::op::Open},
+                 {key::Class, "XR.KontoStamm"},
+                 {key::ObjectId, "1||K||004711"}});
+            add({{key::Op, protocol::op::Call},
+                 {key::Class, "XR.KontoStamm"},
+                 {key::Name, "NameLogicalToODBC"},
+                 {key::Args, QCborArray{"M}ller"}}});
+        }
+        add({{key::Op, protocol::op::Open}, {key::Class, "XR.KontoStamm"}, {key::ObjectId, "1||K||0"}});
+        add({{key::Op, protocol::op::Call},
+             {key::Class, "XR.Windows"},
+             {key::Name, "Xecute"},
+             {key::Args, QCborArray{"W 40+2"}}},
+            true);
+        replies.clear();
+        reads = 0;
+        QVERIFY(send(batch));
+        receive(int(ids.size()));
+        QCOMPARE(replies.size(), ids.size());
+        QCOMPARE(reads, 1);
+        for (qsizetype i = 0; i < ids.size(); ++i)
+            QCOMPARE(replies.at(i).value(key::Id).toInteger(), ids.at(i));
+        QCOMPARE(replies.at(0).value(key::Props).toMap().value("Name").toString(),
+                 replies.at(2).value(key::Props).toMap().value("Name").toString());
+        QVERIFY(!replies.at(0).value(key::Props).toMap().value("Name").toString().isEmpty());
+        QCOMPARE(replies.at(1).value(key::Ret).toString(),
+                 QStringLiteral("M\u00fcller").replace("\\u00fc", "ü"));
+        QVERIFY(replies.at(12).contains(key::Error));
+        QCOMPARE(replies.at(13).value(key::Ret).toString(), QStringLiteral("42"));
+
+        // Far more replies than one write holds, then a frame too large to read.
+        batch.clear();
+        ids.clear();
+        for (int i = 0; i < 3000; ++i)
+            add({{key::Op, protocol::op::Open},
+                 {key::Class, "XR.KontoStamm"},
+                 {key::ObjectId, "1||K||004711"}});
+        batch += header(quint32(protocol::MaxRequestFrame + 1)) + QByteArray(16, 'x');
+        replies.clear();
+        reads = 0;
+        QVERIFY(send(batch));
+        receive(int(ids.size()) + 1);
+        QCOMPARE(replies.size(), ids.size() + 1);
+        QVERIFY(reads > 1);
+        for (qsizetype i = 0; i < ids.size(); ++i)
+            QCOMPARE(replies.at(i).value(key::Id).toInteger(), ids.at(i));
+        QCOMPARE(int(replies.last().value(key::Error).toMap().value(key::Number).toInteger()),
+                 int(protocol::error::FrameTooLarge));
     }
 
     void twoClientsSearchArticlesSideBySide()
