@@ -127,7 +127,8 @@ QStringList copies(const QString& path, int count, const QString& dir, const QSt
         const QString link =
             QDir(dir).filePath(QStringLiteral("%1-%2.%3").arg(stem).arg(i).arg(QFileInfo(path).suffix()));
         QFile::remove(link);
-        QFile::link(path, link);
+        // A relative target would be read from the link's own folder.
+        QFile::link(QFileInfo(path).absoluteFilePath(), link);
         out << link;
     }
     return out;
