@@ -201,19 +201,12 @@ private:
                     returnFreedMemory();
                 queue(reply.payload.isEmpty() ? protocol::encodeFrame(reply.message)
                                               : protocol::frameOf(reply.payload));
-                if (reply.closeConnection || m_unsent.size() >= FlushAt) {
-                    const bool sent = flush(socket);
-                    m_state->lastActiveMs.store(nowMs());
-                    if (!sent || reply.closeConnection)
-                        return;
-                }
-            }
-            if (!m_unsent.isEmpty()) {
-                const bool sent = flush(socket);
-                m_state->lastActiveMs.store(nowMs());
-                if (!sent)
+                if ((reply.closeConnection || m_unsent.size() >= FlushAt) &&
+                    (!flush(socket) || reply.closeConnection))
                     return;
             }
+            if (!flush(socket))
+                return;
         }
     }
 
@@ -229,8 +222,11 @@ private:
 
     bool flush(QTcpSocket& socket)
     {
-        const QByteArray unsent = std::exchange(m_unsent, QByteArray());
-        return unsent.isEmpty() || sendFrame(socket, unsent);
+        if (m_unsent.isEmpty())
+            return true;
+        const bool sent = sendFrame(socket, std::exchange(m_unsent, QByteArray()));
+        m_state->lastActiveMs.store(nowMs());
+        return sent;
     }
 
     void farewell(QTcpSocket& socket, const QString& reason)
